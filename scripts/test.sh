@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds the project twice (normal, and AddressSanitizer + UBSan) and runs the
+# whole test suite in each build.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+bash "$root/scripts/install-deps.sh"
+jobs="$(nproc)"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp"
+for variant in normal sanitize; do
+  dir="$root/build-ci-$variant"
+  flag=OFF
+  [[ $variant == sanitize ]] && flag=ON
+  echo "=== $variant build ==="
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_SANITIZE=$flag -DQV_BUILD_BENCH=ON >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  (cd "$dir" && ctest --output-on-failure --timeout 300 -j"$jobs")
+done

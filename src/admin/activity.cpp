@@ -1,0 +1,4 @@
+// Placeholder until this operation is built: answers "not implemented yet".
+#include "common/operation.h"
+
+char *qv_impl_activity(const char *, const char *) { return qv_not_implemented(); }

@@ -1,0 +1,151 @@
+#include "common/capture.h"
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+
+#include "common/reply.h"
+#include "common/text.h"
+
+namespace {
+
+thread_local qv_capture g_cap;
+thread_local std::int32_t g_cap_ready = 0;
+thread_local std::int32_t installed = 0;
+
+constexpr char kGenericServerError[] = "General SQL Server error";
+constexpr std::size_t kGenericServerErrorLen = sizeof(kGenericServerError) - 1;
+constexpr char kEnvelopeFallback[] = "{\"ok\":false,\"error\":\"json allocation failed\"}";
+constexpr char kRefinedFormat[] = "%s (msg %d, severity %d, state %d, line %d)";
+
+// db-lib errors after which the session is dead.
+bool kills_session(int dberr) {
+  return dberr == SYBETIME || dberr == SYBEREAD || dberr == SYBEWRIT || dberr == SYBESEOF;
+}
+
+void set_err_text(qv_capture *cap, const char *fmt, va_list ap) {
+  qv_vformat_cut(cap->err, sizeof cap->err, fmt, ap);
+  cap->has_err = 1;
+}
+
+}  // namespace
+
+qv_capture *qv_cap() {
+  if (!g_cap_ready) qv_reset();
+  return &g_cap;
+}
+
+void qv_reset() {
+  std::memset(&g_cap, 0, sizeof g_cap);
+  g_cap_ready = 1;
+}
+
+void qv_seterr(const char *fmt, ...) {
+  qv_capture *cap = qv_cap();
+  if (cap->reason_locked) {
+    cap->has_err = 1;
+    return;
+  }
+  va_list ap;
+  va_start(ap, fmt);
+  set_err_text(cap, fmt, ap);
+  va_end(ap);
+}
+
+void qv_seterr_force(const char *fmt, ...) {
+  qv_capture *cap = qv_cap();
+  va_list ap;
+  va_start(ap, fmt);
+  set_err_text(cap, fmt, ap);
+  va_end(ap);
+}
+
+const char *qv_err() { return qv_cap()->err; }
+
+void qv_add_msg(const char *type, int number, int severity, int state, int line,
+                int rows_affected, const char *text) {
+  qv_capture *cap = qv_cap();
+  if (cap->msg_count >= kMaxMessages) return;
+  qv_msg *m = &cap->msgs[cap->msg_count++];
+  qv_copy_cut(m->type, sizeof m->type, type ? type : "");
+  m->number = number;
+  m->severity = severity;
+  m->state = state;
+  m->line = line;
+  m->rows_affected = rows_affected;
+  qv_copy_cut(m->text, sizeof m->text, text);
+}
+
+int qv_err_handler(DBPROCESS *session, int severity, int dberr, int oserr,
+                   char *dberrstr, char *oserrstr) {
+  if (!dberrstr) return INT_CANCEL;
+  qv_capture *cap = qv_cap();
+  if (severity > 10 || dberr == SYBECONN) cap->fatal = 1;
+  if (oserrstr && *oserrstr)
+    qv_seterr("%s (dberr=%d, oserr=%d: %s)", dberrstr, dberr, oserr, oserrstr);
+  else
+    qv_seterr("%s (dberr=%d)", dberrstr, dberr);
+  if (session && kills_session(dberr)) cap->reason_locked = 1;
+  return INT_CANCEL;
+}
+
+int qv_msg_handler(DBPROCESS *, DBINT msgno, int msgstate, int severity, char *msgtext,
+                   char *, char *, int line) {
+  if (!msgtext) return 0;
+  if (msgno != SYBECONN && severity <= 10) {
+    if (msgno == 5701 || msgno == 5703) return 0;
+    qv_add_msg(msgno == 0 ? "print" : "info", msgno, severity, msgstate, line, 0, msgtext);
+    return 0;
+  }
+  qv_cap()->fatal = 1;
+  qv_seterr(kRefinedFormat, msgtext, static_cast<int>(msgno), severity, msgstate, line);
+  qv_add_msg("error", msgno, severity, msgstate, line, 0, msgtext);
+  return INT_CANCEL;
+}
+
+void qv_install_handlers() {
+  if (installed) return;
+  dberrhandle(qv_err_handler);
+  dbmsghandle(qv_msg_handler);
+  installed = 1;
+}
+
+const qv_msg *qv_first_error_msg() {
+  qv_capture *cap = qv_cap();
+  for (int i = 0; i < cap->msg_count; ++i) {
+    const qv_msg &m = cap->msgs[i];
+    if (m.type[0] == 'e' && m.text[0]) return &m;
+  }
+  return nullptr;
+}
+
+void qv_refine_err_from_msg() {
+  qv_capture *cap = qv_cap();
+  if (!cap->has_err && !cap->fatal) return;
+  if (cap->err[0] && std::strncmp(cap->err, kGenericServerError, kGenericServerErrorLen) != 0)
+    return;
+  const qv_msg *m = qv_first_error_msg();
+  if (!m) return;
+  qv_format_cut(cap->err, sizeof cap->err, kRefinedFormat, m->text, m->number, m->severity,
+                m->state, m->line);
+}
+
+const char *qv_err_msg() {
+  qv_refine_err_from_msg();
+  return qv_err();
+}
+
+char *qv_err_json() {
+  try {
+    const char *text = qv_err_msg();
+    qv_reply r;
+    r.begin_object();
+    r.member_bool("ok", false);
+    r.member_str("error", *text ? text : "unknown error");
+    r.end_object();
+    return r.release();
+  } catch (...) {
+    return qv_strdup(kEnvelopeFallback);
+  }
+}

@@ -1,0 +1,60 @@
+// The calling thread's record of its last error and of the server messages
+// of its current (or last) call, the db-lib callbacks that fill it, and the
+// error envelope.
+#pragma once
+
+#include <cstdint>
+
+#include <sybdb.h>
+
+// Limits callers can observe.
+constexpr int kErrTextSize = 2048;     // last-error text, terminator included
+constexpr int kMaxMessages = 256;      // messages kept per call
+constexpr int kMsgTextSize = 1024;     // one message text, terminator included
+constexpr int kMsgTypeSize = 8;
+
+struct qv_msg {
+  char type[kMsgTypeSize];  // "error", "info" or "print"
+  std::int32_t number;
+  std::int32_t severity;
+  std::int32_t state;
+  std::int32_t line;
+  std::int32_t rows_affected;
+  char text[kMsgTextSize];
+};
+
+struct qv_capture {
+  char err[kErrTextSize];
+  std::int32_t has_err;
+  std::int32_t fatal;
+  qv_msg msgs[kMaxMessages];
+  std::int32_t msg_count;
+  // Set when db-lib reported that the session died (time-out, lost
+  // connection): the text recorded then stays the reason for the rest of
+  // the call, so follow-up failures on the dead session cannot hide it.
+  std::int32_t reason_locked;
+};
+
+qv_capture *qv_cap();
+void qv_reset();
+void qv_seterr(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// Like qv_seterr, but also replaces a locked reason (used when the caller
+// knows a better reason than what the callbacks left).
+void qv_seterr_force(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+const char *qv_err();
+void qv_add_msg(const char *type, int number, int severity, int state, int line,
+                int rows_affected, const char *text);
+
+int qv_err_handler(DBPROCESS *session, int severity, int dberr, int oserr,
+                   char *dberrstr, char *oserrstr);
+int qv_msg_handler(DBPROCESS *session, DBINT msgno, int msgstate, int severity,
+                   char *msgtext, char *server, char *procedure, int line);
+void qv_install_handlers();
+
+// The first recorded server error, in the refined form, or null.
+const qv_msg *qv_first_error_msg();
+void qv_refine_err_from_msg();
+const char *qv_err_msg();
+
+// The error envelope {"ok":false,"error":...} as a malloc'd text.
+char *qv_err_json();

@@ -1,0 +1,72 @@
+#include "common/conn.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/capture.h"
+#include "common/json_read.h"
+#include "common/text.h"
+
+qv_scoped_conn::qv_scoped_conn() { qv_conn_defaults(this); }
+qv_scoped_conn::~qv_scoped_conn() { qv_wipe(password, sizeof password); }
+
+void qv_conn_defaults(qv_conn *conn) {
+  std::memset(conn, 0, sizeof *conn);
+  conn->port = kDefaultPort;
+  conn->timeout_s = kDefaultTimeoutS;
+  qv_copy_cut(conn->app_name, sizeof conn->app_name, kDefaultAppName);
+}
+
+std::int32_t qv_clamp_timeout(std::int32_t timeout_s) {
+  if (timeout_s < 1) return kDefaultTimeoutS;
+  if (timeout_s > kMaxTimeoutS) return kMaxTimeoutS;
+  return timeout_s;
+}
+
+namespace {
+
+int fail(char *errbuf, std::size_t errsize, const char *message) {
+  if (errbuf && errsize) std::snprintf(errbuf, errsize, "%s", message);
+  return -1;
+}
+
+}  // namespace
+
+int qv_conn_parse(const char *conn_json, qv_conn *conn, char *errbuf, std::size_t errsize) {
+  qv_conn_defaults(conn);
+  if (!conn_json || !*conn_json) return fail(errbuf, errsize, "conn_json is required");
+  qv_json_doc doc;
+  if (!doc.parse(conn_json)) return fail(errbuf, errsize, "conn_json is not valid JSON");
+  const rapidjson::Value &root = doc.root();
+  if (!root.IsObject()) return fail(errbuf, errsize, "conn_json must be a JSON object");
+
+  const char *host = qv_json_str(root, "host", nullptr);
+  if (!host || !*host) return fail(errbuf, errsize, "conn_json.host is required");
+  qv_copy_cut(conn->host, sizeof conn->host, host);
+  const char *user = qv_json_str(root, "user", nullptr);
+  if (!user || !*user) return fail(errbuf, errsize, "conn_json.user is required");
+  qv_copy_cut(conn->user, sizeof conn->user, user);
+
+  qv_copy_cut(conn->password, sizeof conn->password, qv_json_str(root, "password", ""));
+  qv_copy_cut(conn->database, sizeof conn->database, qv_json_str(root, "database", ""));
+  if (const char *app = qv_json_str(root, "app_name", nullptr))
+    qv_copy_cut(conn->app_name, sizeof conn->app_name, app);
+
+  std::int32_t port = qv_json_int(root, "port", kDefaultPort);
+  conn->port = (port >= 1 && port <= 65535) ? port : kDefaultPort;
+  conn->timeout_s = qv_clamp_timeout(qv_json_int(root, "timeout_s", kDefaultTimeoutS));
+  return 0;
+}
+
+int qv_conn_load(const char *conn_json, qv_conn *conn) {
+  char errbuf[kConnErrSize];
+  if (qv_conn_parse(conn_json, conn, errbuf, sizeof errbuf) == 0) return 0;
+  qv_seterr("%s", errbuf);
+  return -1;
+}
+
+const char *qv_pick_database(const char *arg, const qv_conn *conn) {
+  if (arg && *arg) return arg;
+  if (conn->database[0]) return conn->database;
+  return "master";
+}

@@ -1,0 +1,43 @@
+// Connection settings and the connection document that carries them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr std::int32_t kDefaultPort = 1433;
+constexpr std::int32_t kDefaultTimeoutS = 10;
+constexpr std::int32_t kMaxTimeoutS = 120;
+constexpr char kDefaultAppName[] = "quorvex-dbdesk-core";
+constexpr std::size_t kConnErrSize = 512;  // size of the parser's message buffer
+
+struct qv_conn {
+  char host[256];
+  std::int32_t port;
+  char user[128];
+  char password[256];
+  char database[128];
+  std::int32_t encrypt;
+  std::int32_t timeout_s;
+  char app_name[64];
+};
+
+// A qv_conn that wipes its password when it goes out of scope.
+struct qv_scoped_conn : qv_conn {
+  qv_scoped_conn();
+  ~qv_scoped_conn();
+  qv_scoped_conn(const qv_scoped_conn &) = delete;
+  qv_scoped_conn &operator=(const qv_scoped_conn &) = delete;
+};
+
+void qv_conn_defaults(qv_conn *conn);
+// Parses conn_json into conn; on failure writes the reason into errbuf and
+// returns -1.
+int qv_conn_parse(const char *conn_json, qv_conn *conn, char *errbuf, std::size_t errsize);
+// 10 below 1, 120 above 120, else the value.
+std::int32_t qv_clamp_timeout(std::int32_t timeout_s);
+
+// Parses conn_json; on failure records the parser's message and returns -1.
+int qv_conn_load(const char *conn_json, qv_conn *conn);
+// The database an operation works in: arg when non-empty, else the
+// document's database, else "master".
+const char *qv_pick_database(const char *arg, const qv_conn *conn);

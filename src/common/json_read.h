@@ -1,0 +1,36 @@
+// Strict reading of the JSON documents callers pass in, and member lookup.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "common/json.h"
+
+// A parsed input document. The text is parsed in place in a private copy
+// (so no string is duplicated by the parser), which is wiped when the
+// document goes away: input documents carry passwords.
+class qv_json_doc {
+ public:
+  qv_json_doc() = default;
+  ~qv_json_doc();
+  qv_json_doc(const qv_json_doc &) = delete;
+  qv_json_doc &operator=(const qv_json_doc &) = delete;
+
+  // Standard JSON only: UTF-8 validated, no comments, no trailing commas,
+  // exactly one value. Returns false when the text is not valid JSON.
+  bool parse(const char *text);
+  const rapidjson::Value &root() const { return doc_; }
+
+ private:
+  std::vector<char> text_;
+  rapidjson::Document doc_;
+};
+
+// A member's string value (first occurrence of key), or def.
+const char *qv_json_str(const rapidjson::Value &obj, const char *key, const char *def);
+// A member's number as int32 (first occurrence of key), or def. Integers
+// keep their low 32 bits; reals are truncated toward zero, and a real out of
+// the int32 range gives INT32_MIN.
+std::int32_t qv_json_int(const rapidjson::Value &obj, const char *key, std::int32_t def);
+// The first member named key, or null.
+const rapidjson::Value *qv_json_member(const rapidjson::Value &obj, const char *key);

@@ -1,0 +1,87 @@
+#include "common/reply.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "common/text.h"
+
+namespace {
+
+constexpr std::size_t kInitialReplyCapacity = 4096;
+constexpr char kReplacementChar[] = "\xEF\xBF\xBD";
+
+// Bytes a lead byte announces, 1 when it cannot start a sequence.
+std::size_t announced_len(unsigned char c) {
+  if (c >= 0xF0 && c <= 0xF4) return 4;
+  if (c >= 0xE0 && c <= 0xEF) return 3;
+  if (c >= 0xC2 && c <= 0xDF) return 2;
+  return 1;
+}
+
+}  // namespace
+
+qv_out::~qv_out() { std::free(buf_); }
+
+void qv_out::grow(std::size_t extra) {
+  std::size_t need = len_ + extra + 1;
+  std::size_t cap = cap_ ? cap_ : kInitialReplyCapacity;
+  while (cap < need) cap *= 2;
+  char *p = static_cast<char *>(std::realloc(buf_, cap));
+  if (!p) throw std::bad_alloc();
+  buf_ = p;
+  cap_ = cap;
+}
+
+void qv_out::append(const char *s, std::size_t n) {
+  Reserve(n);
+  std::memcpy(buf_ + len_, s, n);
+  len_ += n;
+}
+
+char *qv_out::release() {
+  Reserve(1);
+  buf_[len_] = '\0';
+  char *p = buf_;
+  buf_ = nullptr;
+  len_ = cap_ = 0;
+  return p;
+}
+
+void qv_utf8_sanitize(std::string_view s, qv_out &out) {
+  const auto *u = reinterpret_cast<const unsigned char *>(s.data());
+  std::size_t i = 0;
+  while (i < s.size()) {
+    std::size_t n = announced_len(u[i]);
+    if (u[i] < 0x80 || (i + n <= s.size() && qv_utf8_valid(s.data() + i, n))) {
+      out.append(s.data() + i, n);
+      i += n;
+      continue;
+    }
+    // One replacement for the broken sequence: its lead byte and the
+    // continuation bytes that follow it, up to the announced length.
+    std::size_t j = i + 1;
+    while (j < s.size() && j < i + n && (u[j] & 0xC0) == 0x80) ++j;
+    out.append(kReplacementChar, 3);
+    i = j;
+  }
+}
+
+void qv_reply::str(std::string_view s) {
+  if (qv_utf8_valid(s.data(), s.size())) {
+    w_.String(s.data(), static_cast<rapidjson::SizeType>(s.size()));
+    return;
+  }
+  qv_out clean;
+  qv_utf8_sanitize(s, clean);
+  std::size_t n = clean.size();
+  std::unique_ptr<char, decltype(&std::free)> text(clean.release(), &std::free);
+  w_.String(text.get(), static_cast<rapidjson::SizeType>(n));
+}
+void qv_reply::real(double v) {
+  if (std::isfinite(v)) w_.Double(v);
+  else w_.Null();
+}

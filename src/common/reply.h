@@ -1,0 +1,100 @@
+// The reply writer: every operation streams its JSON reply through one of
+// these. Output is compact, keys come in the order they are written, and the
+// finished text is one malloc-allocated NUL-terminated buffer handed to the
+// caller without a copy. Running out of memory throws std::bad_alloc, which
+// the exported functions turn into the error envelope.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "common/json.h"
+
+// Growable malloc buffer used as RapidJSON's output stream.
+class qv_out {
+ public:
+  typedef char Ch;
+  qv_out() = default;
+  ~qv_out();
+  qv_out(const qv_out &) = delete;
+  qv_out &operator=(const qv_out &) = delete;
+
+  void Put(char c) {
+    if (len_ + 1 >= cap_) grow(1);
+    buf_[len_++] = c;
+  }
+  void Reserve(std::size_t n) {
+    if (len_ + n >= cap_) grow(n);
+  }
+  void PutUnsafe(char c) { buf_[len_++] = c; }
+  void Flush() {}
+  void append(const char *s, std::size_t n);
+
+  std::size_t size() const { return len_; }
+  // Terminates the text and gives up ownership of it.
+  char *release();
+
+ private:
+  void grow(std::size_t extra);
+  char *buf_ = nullptr;
+  std::size_t len_ = 0;
+  std::size_t cap_ = 0;
+};
+
+namespace rapidjson {
+template <>
+inline void PutReserve(qv_out &stream, size_t count) {
+  stream.Reserve(count);
+}
+template <>
+inline void PutUnsafe(qv_out &stream, char c) {
+  stream.PutUnsafe(c);
+}
+}  // namespace rapidjson
+
+class qv_reply {
+ public:
+  qv_reply() : w_(out_) {}
+
+  void begin_object() { w_.StartObject(); }
+  void end_object() { w_.EndObject(); }
+  void begin_array() { w_.StartArray(); }
+  void end_array() { w_.EndArray(); }
+
+  void key(std::string_view k) { w_.Key(k.data(), static_cast<rapidjson::SizeType>(k.size())); }
+  // Strings are always written as valid UTF-8: each invalid sequence becomes
+  // U+FFFD.
+  void str(std::string_view s);
+  void str_or_null(const char *s) {
+    if (s) str(s);
+    else null();
+  }
+  void null() { w_.Null(); }
+  void boolean(bool b) { w_.Bool(b); }
+  void int64(std::int64_t v) { w_.Int64(v); }
+  void uint64(std::uint64_t v) { w_.Uint64(v); }
+  // A finite double in shortest round-trip form; NaN and infinities, which
+  // JSON cannot hold, are written as null.
+  void real(double v);
+  // A number given as text that is already a valid JSON number.
+  void number_text(std::string_view digits) {
+    w_.RawValue(digits.data(), digits.size(), rapidjson::kNumberType);
+  }
+
+  // Shorthands for "key": value members.
+  void member_str(std::string_view k, std::string_view v) { key(k); str(v); }
+  void member_int(std::string_view k, std::int64_t v) { key(k); int64(v); }
+  void member_bool(std::string_view k, bool v) { key(k); boolean(v); }
+  void member_null(std::string_view k) { key(k); null(); }
+
+  // The finished, NUL-terminated text; the caller frees it with free().
+  char *release() { return out_.release(); }
+
+ private:
+  qv_out out_;
+  rapidjson::Writer<qv_out> w_;
+};
+
+// Replaces every invalid UTF-8 sequence of s by U+FFFD, appending to out.
+void qv_utf8_sanitize(std::string_view s, qv_out &out);

@@ -1,0 +1,126 @@
+#include "common/text.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string.h>
+
+namespace {
+
+bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Number of bytes of the sequence a lead byte announces (1 for ASCII and for
+// bytes that cannot start a sequence).
+std::size_t sequence_len(unsigned char c) {
+  if (c >= 0xF0 && c <= 0xF4) return 4;
+  if (c >= 0xE0) return c <= 0xEF ? 3 : 1;
+  if (c >= 0xC2) return 2;
+  return 1;
+}
+
+}  // namespace
+
+std::size_t qv_utf8_prefix_len(const char *s, std::size_t len, std::size_t max) {
+  if (len <= max) return len;
+  const auto *u = reinterpret_cast<const unsigned char *>(s);
+  if (!is_continuation(u[max])) return max;
+  // The byte at the cut continues a character: find where that character
+  // starts and cut before it, unless the continuation bytes are stray.
+  std::size_t k = max;
+  while (k > 0 && max - k < 4 && is_continuation(u[k])) --k;
+  if (u[k] >= 0xC0 && k + sequence_len(u[k]) > max) return k;
+  return max;
+}
+
+void qv_copy_cut_n(char *dst, std::size_t dstsize, const char *src, std::size_t n) {
+  if (dstsize == 0) return;
+  std::size_t keep = qv_utf8_prefix_len(src, n, dstsize - 1);
+  std::memcpy(dst, src, keep);
+  dst[keep] = '\0';
+}
+
+void qv_copy_cut(char *dst, std::size_t dstsize, const char *src) {
+  if (dstsize == 0) return;
+  if (!src) {
+    dst[0] = '\0';
+    return;
+  }
+  qv_copy_cut_n(dst, dstsize, src, std::strlen(src));
+}
+
+std::size_t qv_vformat_cut(char *dst, std::size_t dstsize, const char *fmt, va_list ap) {
+  if (dstsize == 0) return 0;
+  int n = std::vsnprintf(dst, dstsize, fmt, ap);
+  if (n < 0) {
+    dst[0] = '\0';
+    return 0;
+  }
+  std::size_t len = static_cast<std::size_t>(n);
+  if (len < dstsize) return len;
+  // Cut: drop a trailing character whose bytes did not all fit.
+  len = dstsize - 1;
+  const auto *u = reinterpret_cast<const unsigned char *>(dst);
+  std::size_t k = len;
+  while (k > 0 && len - k < 4 && is_continuation(u[k - 1])) --k;
+  if (k > 0 && u[k - 1] >= 0xC0 && (k - 1) + sequence_len(u[k - 1]) > len) len = k - 1;
+  dst[len] = '\0';
+  return len;
+}
+
+std::size_t qv_format_cut(char *dst, std::size_t dstsize, const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  std::size_t n = qv_vformat_cut(dst, dstsize, fmt, ap);
+  va_end(ap);
+  return n;
+}
+
+bool qv_utf8_valid(const char *s, std::size_t len) {
+  const auto *u = reinterpret_cast<const unsigned char *>(s);
+  std::size_t i = 0;
+  while (i < len) {
+    unsigned char c = u[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t n = sequence_len(c);
+    if (n == 1 || i + n > len) return false;
+    for (std::size_t j = 1; j < n; ++j)
+      if (!is_continuation(u[i + j])) return false;
+    unsigned char c1 = u[i + 1];
+    if (c == 0xE0 && c1 < 0xA0) return false;  // overlong
+    if (c == 0xED && c1 >= 0xA0) return false;  // surrogate
+    if (c == 0xF0 && c1 < 0x90) return false;  // overlong
+    if (c == 0xF4 && c1 >= 0x90) return false;  // above U+10FFFF
+    i += n;
+  }
+  return true;
+}
+
+char *qv_strdup(const char *s) {
+  if (!s) return nullptr;
+  std::size_t n = std::strlen(s) + 1;
+  char *p = static_cast<char *>(std::malloc(n));
+  if (p) std::memcpy(p, s, n);
+  return p;
+}
+
+std::int32_t qv_now_ms() {
+  struct timespec ts;
+  if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0)
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(std::clock()));
+  std::uint32_t ms = static_cast<std::uint32_t>(ts.tv_sec) * 1000u +
+                     static_cast<std::uint32_t>(ts.tv_nsec / 1000000);
+  return static_cast<std::int32_t>(ms);
+}
+
+std::int32_t qv_elapsed_ms(std::int32_t start, std::int32_t end) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(end) -
+                                   static_cast<std::uint32_t>(start));
+}
+
+void qv_wipe(void *p, std::size_t n) {
+  if (p && n) explicit_bzero(p, n);
+}

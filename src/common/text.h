@@ -1,0 +1,38 @@
+// Small text helpers shared by every operation: UTF-8 aware cutting and
+// copying, formatting into fixed buffers, heap copies, the millisecond clock
+// and wiping of secrets.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+// Length of the longest prefix of s (len bytes) that is at most max bytes
+// long and does not end inside a UTF-8 character.
+std::size_t qv_utf8_prefix_len(const char *s, std::size_t len, std::size_t max);
+
+// Copies src into dst (dstsize bytes including the terminator), cutting at
+// dstsize - 1 bytes on a character boundary. dstsize must be at least 1.
+void qv_copy_cut(char *dst, std::size_t dstsize, const char *src);
+void qv_copy_cut_n(char *dst, std::size_t dstsize, const char *src, std::size_t n);
+
+// vsnprintf into dst, cut on a character boundary when the result does not
+// fit. Returns the length written.
+std::size_t qv_vformat_cut(char *dst, std::size_t dstsize, const char *fmt, va_list ap);
+std::size_t qv_format_cut(char *dst, std::size_t dstsize, const char *fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// True when s (len bytes) is well-formed UTF-8 (no overlongs, surrogates or
+// code points above U+10FFFF).
+bool qv_utf8_valid(const char *s, std::size_t len);
+
+// A malloc copy of s, or null when s is null or memory runs out.
+char *qv_strdup(const char *s);
+
+// Monotonic milliseconds, wrapping in 32 bits; only differences are used.
+std::int32_t qv_now_ms();
+// end - start of two qv_now_ms readings, taken in unsigned 32-bit arithmetic.
+std::int32_t qv_elapsed_ms(std::int32_t start, std::int32_t end);
+
+// Overwrites n bytes so that the compiler cannot drop the stores.
+void qv_wipe(void *p, std::size_t n);

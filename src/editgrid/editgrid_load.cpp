@@ -1,0 +1,4 @@
+// Placeholder until this operation is built: answers "not implemented yet".
+#include "common/operation.h"
+
+char *qv_impl_editgrid_load(const char *, const char *, const char *, const char *, int) { return qv_not_implemented(); }
