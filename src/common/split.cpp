@@ -1,0 +1,257 @@
+// Cutting a T-SQL script into batches at GO separator lines.
+//
+// The script is read line by line. A small scanner follows string literals,
+// bracketed identifiers and block comments across lines, so that a GO line
+// inside one of them stays part of its batch. Nothing else of T-SQL is
+// parsed; each batch keeps every byte of its lines except trailing white
+// space.
+#include "common/split.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+// Allocation budget for fault-injection tests: -1 lets every allocation of
+// the splitter through; otherwise it is the number of further allocations
+// that succeed before every later one fails. Per thread, never set by the
+// library itself.
+thread_local int g_split_alloc_budget = -1;
+
+namespace {
+
+constexpr std::size_t kFirstBufferSize = 256;
+constexpr std::int32_t kFirstListCapacity = 8;
+
+enum class scan_state { normal, block_comment, string_literal, bracketed };
+
+// The batch being collected; data is null while there is none.
+struct batch_buffer {
+  char *data;
+  std::size_t len;
+  std::size_t cap;
+};
+
+struct split_run {
+  qv_batch_list *list;
+  std::int32_t capacity;
+  scan_state state;
+  batch_buffer buf;
+};
+
+bool allocation_allowed() {
+  if (g_split_alloc_budget < 0) return true;
+  if (g_split_alloc_budget == 0) return false;
+  --g_split_alloc_budget;
+  return true;
+}
+
+void *split_malloc(std::size_t size) {
+  return allocation_allowed() ? std::malloc(size) : nullptr;
+}
+
+void *split_calloc(std::size_t n, std::size_t size) {
+  return allocation_allowed() ? std::calloc(n, size) : nullptr;
+}
+
+void *split_realloc(void *p, std::size_t size) {
+  return allocation_allowed() ? std::realloc(p, size) : nullptr;
+}
+
+// Tab, carriage return or space; a line feed never occurs inside a line.
+bool is_blank(char c) { return c == '\t' || c == '\r' || c == ' '; }
+
+bool is_white(char c) { return is_blank(c) || c == '\n'; }
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// True when bytes i and i + 1 both lie in the line and equal a and b.
+bool pair_at(const char *p, std::size_t i, std::size_t n, char a, char b) {
+  return i + 1 < n && p[i] == a && p[i + 1] == b;
+}
+
+std::size_t skip_blanks(const char *p, std::size_t i, std::size_t n) {
+  while (i < n && is_blank(p[i])) ++i;
+  return i;
+}
+
+// GO (any case), optionally followed by blanks, a repeat count that is
+// ignored, more blanks and a trailing "--" comment; nothing else.
+bool is_separator_line(const char *p, std::size_t n) {
+  std::size_t i = skip_blanks(p, 0, n);
+  if (n - i < 2 || (p[i] != 'G' && p[i] != 'g') ||
+      (p[i + 1] != 'O' && p[i + 1] != 'o'))
+    return false;
+  i = skip_blanks(p, i + 2, n);
+  while (i < n && is_digit(p[i])) ++i;
+  i = skip_blanks(p, i, n);
+  return i == n || pair_at(p, i, n, '-', '-');
+}
+
+// Each step consumes one token at p[i] in the given state and returns the
+// index after it; n means the rest of the line is consumed.
+std::size_t step_normal(const char *p, std::size_t i, std::size_t n,
+                        scan_state &st) {
+  if (pair_at(p, i, n, '-', '-')) return n;
+  if (pair_at(p, i, n, '/', '*')) {
+    st = scan_state::block_comment;
+    return i + 2;
+  }
+  if (p[i] == '\'') st = scan_state::string_literal;
+  if (p[i] == '[') st = scan_state::bracketed;
+  return i + 1;
+}
+
+std::size_t step_block_comment(const char *p, std::size_t i, std::size_t n,
+                               scan_state &st) {
+  if (!pair_at(p, i, n, '*', '/')) return i + 1;
+  st = scan_state::normal;
+  return i + 2;
+}
+
+std::size_t step_string(const char *p, std::size_t i, std::size_t n,
+                        scan_state &st) {
+  if (p[i] != '\'') return i + 1;
+  if (pair_at(p, i, n, '\'', '\'')) return i + 2;
+  st = scan_state::normal;
+  return i + 1;
+}
+
+std::size_t step_bracketed(const char *p, std::size_t i, scan_state &st) {
+  if (p[i] == ']') st = scan_state::normal;
+  return i + 1;
+}
+
+// Returns the state at the end of the line, given the state at its start.
+scan_state scan_line(scan_state st, const char *p, std::size_t n) {
+  std::size_t i = 0;
+  while (i < n) {
+    switch (st) {
+      case scan_state::normal: i = step_normal(p, i, n, st); break;
+      case scan_state::block_comment: i = step_block_comment(p, i, n, st); break;
+      case scan_state::string_literal: i = step_string(p, i, n, st); break;
+      case scan_state::bracketed: i = step_bracketed(p, i, st); break;
+    }
+  }
+  return st;
+}
+
+// Makes room for the line, its line feed and the terminator; the buffer
+// starts at 256 bytes and doubles.
+int reserve_line(batch_buffer &b, std::size_t line_len) {
+  std::size_t need = b.len + line_len + 3;
+  std::size_t cap = b.data ? b.cap : kFirstBufferSize;
+  while (cap < need) {
+    if (cap > SIZE_MAX / 2) return -1;
+    cap *= 2;
+  }
+  if (b.data && cap == b.cap) return 0;
+  void *grown = b.data ? split_realloc(b.data, cap) : split_malloc(cap);
+  if (!grown) return -1;
+  b.data = static_cast<char *>(grown);
+  b.cap = cap;
+  return 0;
+}
+
+int append_line(batch_buffer &b, const char *p, std::size_t n) {
+  if (reserve_line(b, n) != 0) return -1;
+  std::memcpy(b.data + b.len, p, n);
+  b.len += n;
+  b.data[b.len++] = '\n';
+  b.data[b.len] = '\0';
+  return 0;
+}
+
+// Takes ownership of text; on failure the list is left as it was.
+int add_batch(split_run &run, char *text) {
+  qv_batch_list &list = *run.list;
+  if (list.count == run.capacity) {
+    if (run.capacity > INT32_MAX / 2) return -1;
+    std::int32_t cap = run.capacity * 2;
+    void *grown = split_realloc(list.items, sizeof(char *) * cap);
+    if (!grown) return -1;
+    list.items = static_cast<char **>(grown);
+    run.capacity = cap;
+  }
+  list.items[list.count++] = text;
+  return 0;
+}
+
+// Ends the current batch: trailing white space is cut off, and a batch left
+// empty is dropped. The next line starts a new buffer either way.
+int finish_batch(split_run &run) {
+  char *text = run.buf.data;
+  std::size_t len = run.buf.len;
+  run.buf = batch_buffer{nullptr, 0, 0};
+  if (!text) return 0;
+  while (len > 0 && is_white(text[len - 1])) text[--len] = '\0';
+  if (len == 0) {
+    std::free(text);
+    return 0;
+  }
+  if (add_batch(run, text) != 0) {
+    std::free(text);
+    return -1;
+  }
+  return 0;
+}
+
+int take_line(split_run &run, const char *p, std::size_t n) {
+  if (run.state == scan_state::normal && is_separator_line(p, n))
+    return finish_batch(run);
+  if (append_line(run.buf, p, n) != 0) return -1;
+  if (n > 0) run.state = scan_line(run.state, p, n);
+  return 0;
+}
+
+// Feeds every line of text (cut at line feeds, carriage returns kept) and
+// finishes the last batch.
+int split_lines(split_run &run, const char *text, std::size_t len) {
+  const char *end = text + len;
+  for (const char *p = text;;) {
+    const void *lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    const char *stop = lf ? static_cast<const char *>(lf) : end;
+    if (take_line(run, p, static_cast<std::size_t>(stop - p)) != 0) return -1;
+    if (!lf) break;
+    p = stop + 1;
+  }
+  return finish_batch(run);
+}
+
+}  // namespace
+
+int qv_split_go(const char *text, qv_batch_list *list) {
+  if (!list) return -1;
+  list->items = nullptr;
+  list->count = 0;
+  if (!text) return 0;
+
+  std::size_t len = std::strlen(text);
+  char *copy = static_cast<char *>(split_malloc(len + 1));
+  if (!copy) return -1;
+  std::memcpy(copy, text, len + 1);
+  list->items =
+      static_cast<char **>(split_calloc(kFirstListCapacity, sizeof(char *)));
+  if (!list->items) {
+    std::free(copy);
+    return -1;
+  }
+
+  split_run run{list, kFirstListCapacity, scan_state::normal, {nullptr, 0, 0}};
+  int rc = split_lines(run, copy, len);
+  std::free(run.buf.data);
+  std::free(copy);
+  if (list->count == 0) {
+    // No batch: hand back the same empty list as for a null text.
+    std::free(list->items);
+    list->items = nullptr;
+  }
+  return rc;
+}
+
+void qv_batch_list_free(qv_batch_list *list) {
+  if (!list || !list->items) return;
+  for (std::int32_t i = 0; i < list->count; ++i) std::free(list->items[i]);
+  std::free(list->items);
+  list->items = nullptr;
+  list->count = 0;
+}

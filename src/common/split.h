@@ -1,0 +1,19 @@
+// Cutting a T-SQL script into batches at GO separator lines.
+#pragma once
+
+#include <cstdint>
+
+// The batches of a script, in script order. The list owns the array and
+// every text (standard heap); qv_batch_list_free releases them.
+struct qv_batch_list {
+  char **items = nullptr;
+  std::int32_t count = 0;
+};
+
+// Fills list with the batches of text and returns 0, or -1 when memory runs
+// out (list then holds the batches finished so far). A null text gives an
+// empty list. text is not modified.
+int qv_split_go(const char *text, qv_batch_list *list);
+
+// Frees every batch and the array; leaves list empty. Null-safe.
+void qv_batch_list_free(qv_batch_list *list);

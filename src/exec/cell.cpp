@@ -1,0 +1,373 @@
+#include "exec/cell.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/reply.h"
+#include "common/text.h"
+
+namespace {
+
+constexpr char hx[] = "0123456789ABCDEF";
+
+// Wire types db-lib reports in DBCOL2::ServerType.
+enum server_type : int {
+  kSrvImage = 34, kSrvText = 35, kSrvNText = 99, kSrvVarBinary = 165, kSrvVarChar = 167,
+  kSrvBinary = 173, kSrvChar = 175, kSrvNVarChar = 231, kSrvNChar = 239, kSrvXml = 241,
+};
+// Server byte lengths above this are (max) types.
+constexpr int kMaxNonMaxBytes = 8000;
+
+bool is_binary(int code) { return code == SYBIMAGE || code == SYBVARBINARY || code == SYBBINARY; }
+bool is_character(int code) {
+  return code == SYBCHAR || code == SYBVARCHAR || code == SYBNVARCHAR || code == SYBTEXT ||
+         code == SYBNTEXT;
+}
+bool trims_blanks(int code) {
+  return code == SYBVARCHAR || code == SYBCHAR || code == SYBNVARCHAR;
+}
+
+// The declared server type of a character or binary column, in lower case;
+// false when db-lib does not know it.
+bool declared_type_name(DBPROCESS *session, int column, char *out) {
+  DBCOL2 info;
+  std::memset(&info, 0, sizeof info);
+  info.SizeOfStruct = sizeof info;
+  // For xml db-lib answers FAIL but has filled ServerType already.
+  dbtablecolinfo(session, column, reinterpret_cast<DBCOL *>(&info));
+  int bytes = info.ServerMaxLength;
+  bool max = bytes > kMaxNonMaxBytes || bytes <= 0;
+  switch (info.ServerType) {
+    case kSrvVarChar:
+      max ? qv_copy_cut(out, kColTypeSize, "varchar(max)")
+          : (void)std::snprintf(out, kColTypeSize, "varchar(%d)", bytes);
+      return true;
+    case kSrvNVarChar:
+      max ? qv_copy_cut(out, kColTypeSize, "nvarchar(max)")
+          : (void)std::snprintf(out, kColTypeSize, "nvarchar(%d)", bytes / 2);
+      return true;
+    case kSrvVarBinary:
+      max ? qv_copy_cut(out, kColTypeSize, "varbinary(max)")
+          : (void)std::snprintf(out, kColTypeSize, "varbinary(%d)", bytes);
+      return true;
+    case kSrvChar: std::snprintf(out, kColTypeSize, "char(%d)", bytes); return true;
+    case kSrvNChar: std::snprintf(out, kColTypeSize, "nchar(%d)", bytes / 2); return true;
+    case kSrvBinary: std::snprintf(out, kColTypeSize, "binary(%d)", bytes); return true;
+    case kSrvText: qv_copy_cut(out, kColTypeSize, "text"); return true;
+    case kSrvNText: qv_copy_cut(out, kColTypeSize, "ntext"); return true;
+    case kSrvImage: qv_copy_cut(out, kColTypeSize, "image"); return true;
+    case kSrvXml: qv_copy_cut(out, kColTypeSize, "xml"); return true;
+    default: return false;
+  }
+}
+
+const char *fixed_type_name(int code) {
+  switch (code) {
+    case SYBIMAGE: return "image";
+    case SYBTEXT: return "text";
+    case SYBMSDATE: case SYBDATE: return "date";
+    case SYBMSTIME: case SYBTIME: case SYBBIGTIME: return "time";
+    case SYBMSDATETIME2: case SYBBIGDATETIME: return "datetime2";
+    case SYBMSDATETIMEOFFSET: return "datetimeoffset";
+    case SYBINT1: return "tinyint";
+    case SYBBIT: case SYBBITN: return "bit";
+    case SYBINT2: return "smallint";
+    case SYBINT4: return "int";
+    case SYBDATETIME4: return "smalldatetime";
+    case SYBREAL: return "real";
+    case SYBMONEY: case SYBMONEYN: case SYBMONEY4: return "money";
+    case SYBDATETIME: case SYBDATETIMN: return "datetime";
+    case SYBFLT8: case SYBFLTN: return "float";
+    case SYBNTEXT: return "ntext";
+    case SYBINT8: return "bigint";
+    default: return nullptr;
+  }
+}
+
+qv_json_kind kind_of(const char *type) {
+  if (std::strstr(type, "int")) return qv_json_kind::integer;
+  if (std::strcmp(type, "bit") == 0) return qv_json_kind::boolean;
+  if (std::strstr(type, "float") || std::strstr(type, "real")) return qv_json_kind::floating;
+  if (std::strstr(type, "numeric") || std::strstr(type, "money")) return qv_json_kind::exact;
+  return qv_json_kind::text;
+}
+
+// A cell's text: either straight from db-lib's buffer or rendered into buf.
+struct cell_text {
+  std::string_view text;
+  bool is_null = false;
+  bool failed = false;
+};
+
+std::string_view hex_text(const BYTE *data, DBINT len, char *buf, std::size_t bufsize) {
+  std::size_t o = 0;
+  buf[o++] = '0';
+  buf[o++] = 'x';
+  for (DBINT i = 0; i < len && o + 3 <= bufsize; ++i) {
+    buf[o++] = hx[data[i] >> 4];
+    buf[o++] = hx[data[i] & 0x0F];
+  }
+  buf[o] = '\0';
+  return {buf, o};
+}
+
+std::string_view character_text(const BYTE *data, DBINT len, int code, std::size_t bufsize) {
+  const char *s = reinterpret_cast<const char *>(data);
+  std::size_t n = qv_utf8_prefix_len(s, static_cast<std::size_t>(len), bufsize - 1);
+  if (trims_blanks(code))
+    while (n > 0 && s[n - 1] == ' ') --n;
+  return {s, n};
+}
+
+// Integers and bits rendered from their binary values: the same digits
+// db-lib's conversion would give, without the conversion.
+bool integer_text(int code, const BYTE *data, DBINT len, char *buf, std::size_t bufsize,
+                  std::string_view *out) {
+  long long v;
+  switch (code) {
+    case SYBINT1: v = *data; break;
+    case SYBBIT: case SYBBITN: v = *data ? 1 : 0; break;
+    case SYBINT2: { DBSMALLINT x; std::memcpy(&x, data, sizeof x); v = x; break; }
+    case SYBINT4: { DBINT x; std::memcpy(&x, data, sizeof x); v = x; break; }
+    case SYBINT8: { DBBIGINT x; std::memcpy(&x, data, sizeof x); v = x; break; }
+    default: return false;
+  }
+  (void)len;
+  auto res = std::to_chars(buf, buf + bufsize - 1, v);
+  *res.ptr = '\0';
+  *out = {buf, static_cast<std::size_t>(res.ptr - buf)};
+  return true;
+}
+
+// " +05:30" after db-lib's text of a datetimeoffset, which drops the offset.
+std::size_t append_offset(const BYTE *data, char *buf, std::size_t len, std::size_t bufsize) {
+  DBDATETIMEALL dta;
+  std::memcpy(&dta, data, sizeof dta);
+  if (!dta.has_offset) return len;
+  int off = dta.offset;
+  char sign = off < 0 ? '-' : '+';
+  if (off < 0) off = -off;
+  int n = std::snprintf(buf + len, bufsize - len, " %c%02d:%02d", sign, off / 60, off % 60);
+  return n > 0 && len + static_cast<std::size_t>(n) < bufsize ? len + n : len;
+}
+
+cell_text converted_text(DBPROCESS *session, int code, const BYTE *data, DBINT len, char *buf,
+                         std::size_t bufsize) {
+  cell_text c;
+  // -1: a NUL-terminated text, no blank fill; every type that gets here has
+  // a short text form.
+  DBINT r = dbconvert(session, code, data, len, SYBCHAR, reinterpret_cast<BYTE *>(buf), -1);
+  if (r == 0) {
+    buf[0] = '\0';
+    c.failed = true;
+    return c;
+  }
+  if (r < 0) {
+    buf[0] = '\0';
+    c.text = {buf, 0};
+    return c;
+  }
+  std::size_t n = strnlen(buf, bufsize - 1);
+  buf[n] = '\0';
+  if (code == SYBMSDATETIMEOFFSET && len >= static_cast<DBINT>(sizeof(DBDATETIMEALL)))
+    n = append_offset(data, buf, n, bufsize);
+  c.text = {buf, n};
+  return c;
+}
+
+cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::size_t bufsize) {
+  BYTE *data = dbdata(session, column);
+  DBINT len = dbdatlen(session, column);
+  cell_text c;
+  buf[0] = '\0';
+  if (!data && len == 0) {
+    c.is_null = true;
+    c.text = {buf, 0};
+    return c;
+  }
+  if (is_binary(code)) {
+    if (bufsize < 3) {
+      c.failed = true;
+      return c;
+    }
+    c.text = hex_text(data, len, buf, bufsize);
+    return c;
+  }
+  if (is_character(code)) {
+    c.text = character_text(data, len, code, bufsize);
+    return c;
+  }
+  if (integer_text(code, data, len, buf, bufsize, &c.text)) return c;
+  return converted_text(session, code, data, len, buf, bufsize);
+}
+
+// JSON number text for an exact value: db-lib's digits, trailing fraction
+// zeros dropped. False when the text is not a plain decimal number.
+bool exact_number(std::string_view t, char *out, std::size_t outsize, std::size_t *outlen) {
+  std::size_t i = 0, o = 0;
+  if (t.size() + 2 > outsize) return false;
+  if (i < t.size() && t[i] == '-') out[o++] = t[i++];
+  std::size_t int_start = i;
+  while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+  std::size_t int_len = i - int_start;
+  std::string_view frac;
+  if (i < t.size() && t[i] == '.') {
+    std::size_t f = ++i;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+    frac = t.substr(f, i - f);
+  }
+  if (i != t.size() || (int_len == 0 && frac.empty())) return false;
+  // JSON wants one leading zero at most, and a digit before the point.
+  while (int_len > 1 && t[int_start] == '0') ++int_start, --int_len;
+  if (int_len == 0) out[o++] = '0';
+  std::memcpy(out + o, t.data() + int_start, int_len);
+  o += int_len;
+  while (!frac.empty() && frac.back() == '0') frac.remove_suffix(1);
+  if (!frac.empty()) {
+    out[o++] = '.';
+    std::memcpy(out + o, frac.data(), frac.size());
+    o += frac.size();
+  }
+  *outlen = o;
+  return true;
+}
+
+constexpr std::size_t kNumberTextSize = 96;
+
+// strtoull and strtod over a view, as the text would be parsed on its own.
+std::uint64_t parse_unsigned(std::string_view t) {
+  std::uint64_t v = 0;
+  auto res = std::from_chars(t.data(), t.data() + t.size(), v);
+  if (res.ec == std::errc::result_out_of_range) return UINT64_MAX;
+  return v;
+}
+
+double parse_double(std::string_view t) {
+  char tmp[kNumberTextSize];
+  if (t.size() >= sizeof tmp) return std::strtod(std::string(t).c_str(), nullptr);
+  std::memcpy(tmp, t.data(), t.size());
+  tmp[t.size()] = '\0';
+  return std::strtod(tmp, nullptr);
+}
+
+void write_value(qv_reply &w, const qv_col &col, const cell_text &c) {
+  if (c.failed) return w.str(kConvErrText);
+  if (c.is_null) return w.null();
+  std::string_view t = c.text;
+  switch (col.kind) {
+    case qv_json_kind::integer:
+      if (!t.empty() && t[0] != '-') return w.uint64(parse_unsigned(t));
+      break;
+    case qv_json_kind::boolean:
+      return w.boolean(!t.empty() && t[0] == '1');
+    case qv_json_kind::floating:
+      if (!t.empty()) return w.real(parse_double(t));
+      break;
+    case qv_json_kind::exact:
+      if (!t.empty()) {
+        char num[kNumberTextSize];
+        std::size_t n;
+        if (exact_number(t, num, sizeof num, &n)) return w.number_text({num, n});
+        return w.real(parse_double(t));
+      }
+      break;
+    case qv_json_kind::text:
+      break;
+  }
+  w.str(t);
+}
+
+}  // namespace
+
+void col_type_name(DBPROCESS *session, int column, char *out) {
+  int code = dbcoltype(session, column);
+  if ((is_character(code) || is_binary(code)) && declared_type_name(session, column, out)) return;
+  if (const char *fixed = fixed_type_name(code)) {
+    qv_copy_cut(out, kColTypeSize, fixed);
+    return;
+  }
+  DBCOL info;
+  std::memset(&info, 0, sizeof info);
+  info.SizeOfStruct = sizeof info;
+  if (dbcolinfo(session, CI_REGULAR, column, 0, &info) != SUCCEED) {
+    info.MaxLength = 0;
+    info.Precision = 0;
+    info.Scale = 0;
+  }
+  switch (code) {
+    case SYBVARBINARY: std::snprintf(out, kColTypeSize, "varbinary(%d)", info.MaxLength); break;
+    case SYBVARCHAR: std::snprintf(out, kColTypeSize, "varchar(%d)", info.MaxLength); break;
+    case SYBBINARY: std::snprintf(out, kColTypeSize, "binary(%d)", info.MaxLength); break;
+    case SYBCHAR: std::snprintf(out, kColTypeSize, "char(%d)", info.MaxLength); break;
+    case SYBNVARCHAR: std::snprintf(out, kColTypeSize, "nvarchar(%d)", info.MaxLength); break;
+    case SYBDECIMAL: case SYBNUMERIC:
+      std::snprintf(out, kColTypeSize, "numeric(%d,%d)", info.Precision, info.Scale);
+      break;
+    default: std::snprintf(out, kColTypeSize, "type_%d", code); break;
+  }
+}
+
+void qv_describe_col(DBPROCESS *session, int column, bool ask_nullable, qv_col *col) {
+  const char *name = dbcolname(session, column);
+  qv_copy_cut(col->name, sizeof col->name, name ? name : "?");
+  col_type_name(session, column, col->type);
+  col->type_code = dbcoltype(session, column);
+  col->kind = kind_of(col->type);
+  col->nullable = 1;
+  if (ask_nullable) {
+    DBCOL info;
+    std::memset(&info, 0, sizeof info);
+    info.SizeOfStruct = sizeof info;
+    if (dbcolinfo(session, CI_REGULAR, column, 0, &info) == SUCCEED)
+      col->nullable = info.Null ? 1 : 0;
+  }
+}
+
+int qv_col_idx(DBPROCESS *session, const char *name) {
+  if (!session || !name) return 0;
+  int n = dbnumcols(session);
+  for (int i = 1; i <= n; ++i) {
+    const char *c = dbcolname(session, i);
+    if (c && std::strcmp(c, name) == 0) return i;
+  }
+  return 0;
+}
+
+int qv_cell(DBPROCESS *session, int column, char *buf, std::size_t bufsize, int *is_null) {
+  if (is_null) *is_null = 0;
+  if (!buf || bufsize == 0) return -1;
+  cell_text c = render_cell(session, column, dbcoltype(session, column), buf, bufsize);
+  if (c.failed) {
+    buf[0] = '\0';
+    return -1;
+  }
+  if (c.is_null && is_null) *is_null = 1;
+  // Character cells point into db-lib's buffer: copy them out.
+  if (c.text.data() != buf) {
+    std::memcpy(buf, c.text.data(), c.text.size());
+    buf[c.text.size()] = '\0';
+  }
+  return 0;
+}
+
+int qv_append_row(DBPROCESS *session, qv_reply *w, const qv_col *cols, int ncols, char *buf,
+                  std::size_t bufsize) {
+  if (w) w->begin_array();
+  for (int i = 0; i < ncols; ++i) {
+    cell_text c = render_cell(session, i + 1, cols[i].type_code, buf, bufsize);
+    if (w) write_value(*w, cols[i], c);
+  }
+  if (w) w->end_array();
+  return 0;
+}
+
+void qv_write_column(qv_reply &w, const qv_col &col) {
+  w.begin_object();
+  w.member_str("name", col.name);
+  w.member_str("type", col.type);
+  w.member_bool("nullable", col.nullable != 0);
+  w.end_object();
+}

@@ -1,0 +1,35 @@
+// Server sessions: db-lib initialisation, opening and closing.
+#pragma once
+
+#include <memory>
+
+#include <sybdb.h>
+
+#include "common/conn.h"
+
+constexpr char kTextSizeStatement[] = "SET TEXTSIZE 4194304";
+constexpr char kClientHostName[] = "quorvex";
+constexpr char kClientCharset[] = "UTF-8";
+constexpr char kEncryptionRefused[] =
+    "encryption was requested but db-lib cannot enforce it on this connection; "
+    "require it in FreeTDS's configuration (encryption = require)";
+
+int qv_dbinit_once();
+// Opens a session on conn's server and switches to database (null or empty:
+// the login's default). Null on failure, with the reason recorded.
+DBPROCESS *qv_open(const qv_conn *conn, const char *database);
+void qv_close(DBPROCESS *session);
+
+struct qv_session_closer {
+  void operator()(DBPROCESS *session) const { qv_close(session); }
+};
+// An open session that closes itself.
+using qv_session = std::unique_ptr<DBPROCESS, qv_session_closer>;
+
+// Sends sql and executes it: clears the command buffer, dbcmd, dbsqlexec.
+// On failure records the reason ("dbcmd() failed", or "dbsqlexec() failed"
+// when nothing more specific was recorded), cancels whatever the server
+// still had pending so the session stays usable, and returns -1.
+int qv_send(DBPROCESS *session, const char *sql);
+// True when db-lib reports the session's connection as dead.
+bool qv_session_dead(DBPROCESS *session);

@@ -1,0 +1,84 @@
+// Trying a set of connection settings before the front end stores them.
+#include "common/capture.h"
+#include "common/conn.h"
+#include "common/operation.h"
+#include "common/reply.h"
+#include "common/text.h"
+#include "exec/results.h"
+#include "exec/session.h"
+
+namespace {
+
+constexpr std::size_t kVersionTextSize = 512;
+constexpr std::size_t kDatabaseTextSize = 256;
+constexpr int kMaxPort = 65535;
+
+void fill_conn(qv_conn *conn, const char *host, int port, const char *user,
+               const char *password, const char *database, int encrypt, int timeout_s) {
+  qv_copy_cut(conn->host, sizeof conn->host, host);
+  conn->port = port > 0 ? port : kDefaultPort;
+  qv_copy_cut(conn->user, sizeof conn->user, user);
+  qv_copy_cut(conn->password, sizeof conn->password, password ? password : "");
+  qv_copy_cut(conn->database, sizeof conn->database, database ? database : "");
+  conn->encrypt = encrypt;
+  conn->timeout_s = qv_clamp_timeout(timeout_s);
+}
+
+struct probe_results {
+  char version[kVersionTextSize] = "";
+  char database[kDatabaseTextSize] = "";
+  int spid = 0;
+};
+
+void probe(DBPROCESS *session, probe_results *out) {
+  qv_scalar(session, "SELECT @@version", out->version, sizeof out->version);
+  qv_scalar(session, "SELECT DB_NAME()", out->database, sizeof out->database);
+  out->spid = dbspid(session);
+}
+
+}  // namespace
+
+char *qv_impl_connect_test(const char *host, int port, const char *user, const char *password,
+                           const char *database, int encrypt, int timeout_s) {
+  qv_reset();
+  if (!host || !*host || !user || !*user) {
+    qv_seterr("host and user are required");
+    return qv_err_json();
+  }
+  // db-lib would wrap a larger port into another one.
+  if (port > kMaxPort) {
+    qv_seterr("port out of range: %d", port);
+    return qv_err_json();
+  }
+  qv_scoped_conn conn;
+  fill_conn(&conn, host, port, user, password, database, encrypt, timeout_s);
+
+  std::int32_t start = qv_now_ms();
+  qv_session session(qv_open(&conn, conn.database[0] ? conn.database : "master"));
+  std::int32_t elapsed = qv_elapsed_ms(start, qv_now_ms());
+  probe_results found;
+  bool opened = session != nullptr;
+  if (opened) {
+    probe(session.get(), &found);
+    session.reset();
+  }
+
+  qv_reply r;
+  r.begin_object();
+  r.member_bool("ok", opened);
+  r.key("server_version");
+  r.str_or_null(opened ? found.version : nullptr);
+  r.member_int("spid", opened ? found.spid : 0);
+  r.key("database");
+  r.str_or_null(opened ? found.database : nullptr);
+  r.member_int("elapsed_ms", elapsed);
+  r.key("error");
+  if (opened) {
+    r.null();
+  } else {
+    const char *err = qv_err_msg();
+    r.str(*err ? err : "connect failed");
+  }
+  r.end_object();
+  return r.release();
+}

@@ -1,0 +1,104 @@
+#include "common/split.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+extern thread_local int g_split_alloc_budget;
+
+namespace {
+
+using Batches = std::vector<std::string>;
+
+Batches split(const char *text) {
+  qv_batch_list list{};
+  EXPECT_EQ(qv_split_go(text, &list), 0);
+  EXPECT_EQ(list.items == nullptr, list.count == 0);
+  Batches out(list.items, list.items + list.count);
+  qv_batch_list_free(&list);
+  EXPECT_EQ(list.items, nullptr);
+  return out;
+}
+
+struct SplitCase {
+  const char *script;
+  Batches expected;
+};
+
+void PrintTo(const SplitCase &c, std::ostream *os) { *os << ::testing::PrintToString(c.script); }
+
+class SplitGo : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitGo, CutsAtSeparatorLines) {
+  EXPECT_EQ(split(GetParam().script), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, SplitGo, ::testing::Values(
+  // Separator forms; CR LF line ends, with a CR inside a batch kept.
+  SplitCase{"SELECT 1\nGO\nSELECT 2", {"SELECT 1", "SELECT 2"}},
+  SplitCase{"SELECT 1\r\nSELECT 3\r\ngo\r\nSELECT 2\r\n", {"SELECT 1\r\nSELECT 3", "SELECT 2"}},
+  SplitCase{"\t\tGO  \nA\n gO -- done 'x\nB\nGO5\nC\nGo 3\t\nD", {"A", "B", "C", "D"}},
+  SplitCase{"A\nGO;\nGOTO next\nGO 5 x\nGO - 1\n\fGO\nG", {"A\nGO;\nGOTO next\nGO 5 x\nGO - 1\n\fGO\nG"}},
+  // GO inside strings, bracketed identifiers and block comments.
+  SplitCase{"SELECT 'it''s\nGO\nx'\nGO\nB", {"SELECT 'it''s\nGO\nx'", "B"}},
+  SplitCase{"SELECT [a\nGO\nb]]\nGO\nB", {"SELECT [a\nGO\nb]]", "B"}},
+  SplitCase{"/* /* a\nGO\n*/ x\nGO\nB", {"/* /* a\nGO\n*/ x", "B"}},
+  // Markers inside a line comment, string or bracketed identifier are inert.
+  SplitCase{"SELECT 1 -- it's /*\nGO\nB", {"SELECT 1 -- it's /*", "B"}},
+  SplitCase{"SELECT '--'\nGO\n[/*]\nGO\nB", {"SELECT '--'", "[/*]", "B"}},
+  // Two-byte tokens count only within one line.
+  SplitCase{"SELECT 1 -\n- '\nGO\n'", {"SELECT 1 -\n- '\nGO\n'"}},
+  SplitCase{"/* x *\n/\nGO\n*/", {"/* x *\n/\nGO\n*/"}},
+  SplitCase{"SELECT 1 /\n* x\nGO\nB", {"SELECT 1 /\n* x", "B"}},
+  SplitCase{"SELECT 'a\nb'\n'x\nGO\n'", {"SELECT 'a\nb'\n'x\nGO\n'"}},
+  // Blank lines lead a batch; trailing white space and empty batches go.
+  SplitCase{"\n\nA\nGO\n\n  B  \t\n\n", {"\n\nA", "\n  B"}},
+  SplitCase{"A\nGO\n \t\r\n\nGO\nB\v\nGO", {"A", "B\v"}},
+  SplitCase{"GO\n\n  \ngo\r\nGO 2\n", {}},
+  SplitCase{"", {}}));
+
+TEST(SplitGo, NullArguments) {
+  EXPECT_EQ(split(nullptr), Batches{});
+  EXPECT_EQ(qv_split_go("A", nullptr), -1);
+  qv_batch_list_free(nullptr);
+  qv_batch_list list{};
+  qv_batch_list_free(&list);
+  list.count = 3;
+  qv_batch_list_free(&list);  // no array: left alone
+  EXPECT_EQ(qv_split_go(nullptr, &list), 0);  // emptied before the null check
+  EXPECT_EQ(list.count, 0);
+}
+
+// 20 batches, one of them a 255-byte line (buffer just past 256 bytes) and a
+// 2000-byte line: the list and the batch buffer both grow.
+std::string many_batches(Batches &expected) {
+  std::string script;
+  for (int i = 0; i < 20; ++i) {
+    expected.push_back(i == 7 ? std::string(255, 'x') + "\n" + std::string(2000, 'y')
+                              : "SELECT " + std::to_string(i));
+    script += expected.back() + "\nGO\n";
+  }
+  return script;
+}
+
+// Every allocation in turn fails: -1 with the batches finished so far (ASan
+// checks that nothing else is left behind); the last round gets all 20.
+TEST(SplitGo, ManyBatchesUnderAllocationFailure) {
+  Batches expected;
+  std::string script = many_batches(expected);
+  int rc = -1;
+  for (int budget = 0; rc != 0 && budget < 100; ++budget) {
+    qv_batch_list list{};
+    g_split_alloc_budget = budget;
+    rc = qv_split_go(script.c_str(), &list);
+    g_split_alloc_budget = -1;
+    Batches got(list.items, list.items + list.count);
+    qv_batch_list_free(&list);
+    ASSERT_LE(got.size(), expected.size());
+    EXPECT_EQ(got, rc == 0 ? expected : Batches(expected.begin(), expected.begin() + got.size()));
+  }
+  EXPECT_EQ(rc, 0);
+}
+
+}  // namespace
