@@ -100,6 +100,10 @@ struct cell_text {
   std::string_view text;
   bool is_null = false;
   bool failed = false;
+  // float values are kept binary: db-lib prints them with 17 significant
+  // digits, which strtod reads back to exactly this double.
+  bool has_double = false;
+  double value = 0;
 };
 
 std::string_view hex_text(const BYTE *data, DBINT len, char *buf, std::size_t bufsize) {
@@ -178,7 +182,8 @@ cell_text converted_text(DBPROCESS *session, int code, const BYTE *data, DBINT l
   return c;
 }
 
-cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::size_t bufsize) {
+cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::size_t bufsize,
+                      bool text_needed) {
   BYTE *data = dbdata(session, column);
   DBINT len = dbdatlen(session, column);
   cell_text c;
@@ -201,6 +206,11 @@ cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::
     return c;
   }
   if (integer_text(code, data, len, buf, bufsize, &c.text)) return c;
+  if (!text_needed && code == SYBFLT8 && len == sizeof(double)) {
+    std::memcpy(&c.value, data, sizeof c.value);
+    c.has_double = true;
+    return c;
+  }
   return converted_text(session, code, data, len, buf, bufsize);
 }
 
@@ -264,6 +274,7 @@ void write_value(qv_reply &w, const qv_col &col, const cell_text &c) {
     case qv_json_kind::boolean:
       return w.boolean(!t.empty() && t[0] == '1');
     case qv_json_kind::floating:
+      if (c.has_double) return w.real(c.value);
       if (!t.empty()) return w.real(parse_double(t));
       break;
     case qv_json_kind::exact:
@@ -339,7 +350,7 @@ int qv_col_idx(DBPROCESS *session, const char *name) {
 int qv_cell(DBPROCESS *session, int column, char *buf, std::size_t bufsize, int *is_null) {
   if (is_null) *is_null = 0;
   if (!buf || bufsize == 0) return -1;
-  cell_text c = render_cell(session, column, dbcoltype(session, column), buf, bufsize);
+  cell_text c = render_cell(session, column, dbcoltype(session, column), buf, bufsize, true);
   if (c.failed) {
     buf[0] = '\0';
     return -1;
@@ -357,7 +368,7 @@ int qv_append_row(DBPROCESS *session, qv_reply *w, const qv_col *cols, int ncols
                   std::size_t bufsize) {
   if (w) w->begin_array();
   for (int i = 0; i < ncols; ++i) {
-    cell_text c = render_cell(session, i + 1, cols[i].type_code, buf, bufsize);
+    cell_text c = render_cell(session, i + 1, cols[i].type_code, buf, bufsize, false);
     if (w) write_value(*w, cols[i], c);
   }
   if (w) w->end_array();

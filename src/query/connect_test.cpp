@@ -2,6 +2,7 @@
 #include "common/capture.h"
 #include "common/conn.h"
 #include "common/operation.h"
+#include "common/outcome.h"
 #include "common/reply.h"
 #include "common/text.h"
 #include "exec/results.h"
@@ -72,13 +73,7 @@ char *qv_impl_connect_test(const char *host, int port, const char *user, const c
   r.key("database");
   r.str_or_null(opened ? found.database : nullptr);
   r.member_int("elapsed_ms", elapsed);
-  r.key("error");
-  if (opened) {
-    r.null();
-  } else {
-    const char *err = qv_err_msg();
-    r.str(*err ? err : "connect failed");
-  }
+  qv_write_error_member(r, opened, "connect failed");
   r.end_object();
   return r.release();
 }

@@ -4,6 +4,7 @@
 #include "common/capture.h"
 #include "common/conn.h"
 #include "common/operation.h"
+#include "common/outcome.h"
 #include "common/reply.h"
 #include "common/text.h"
 #include "exec/results.h"
@@ -40,13 +41,7 @@ char *qv_impl_kill_spid(const char *conn_json, int spid) {
   r.member_bool("ok", ok);
   r.member_int("spid", spid);
   r.member_int("elapsed_ms", qv_elapsed_ms(start, end));
-  r.key("error");
-  if (ok) {
-    r.null();
-  } else {
-    const char *err = qv_err_msg();
-    r.str(*err ? err : "KILL failed");
-  }
+  qv_write_error_member(r, ok, "KILL failed");
   r.end_object();
   return r.release();
 }

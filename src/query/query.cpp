@@ -4,6 +4,7 @@
 #include "common/capture.h"
 #include "common/conn.h"
 #include "common/operation.h"
+#include "common/outcome.h"
 #include "common/reply.h"
 #include "common/split.h"
 #include "common/text.h"
@@ -93,13 +94,7 @@ char *qv_impl_query(const char *conn_json, const char *database, const char *sql
   r.member_bool("ok", ok);
   r.member_int("spid", spid);
   r.member_int("elapsed_ms", qv_elapsed_ms(start, end));
-  r.key("error");
-  if (ok) {
-    r.null();
-  } else {
-    const char *err = qv_err_msg();
-    r.str(*err ? err : "one or more batches failed");
-  }
+  qv_write_error_member(r, ok, "one or more batches failed");
   r.end_object();
   return r.release();
 }

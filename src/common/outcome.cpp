@@ -1,0 +1,14 @@
+#include "common/outcome.h"
+
+#include "common/capture.h"
+#include "common/reply.h"
+
+void qv_write_error_member(qv_reply &r, bool ok, const char *fallback) {
+  r.key("error");
+  if (ok) {
+    r.null();
+    return;
+  }
+  const char *err = qv_err_msg();
+  r.str(*err ? err : fallback);
+}
