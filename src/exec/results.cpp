@@ -42,6 +42,12 @@ bool drain_rows(DBPROCESS *session) {
 }  // namespace
 
 void qv_finish_results(DBPROCESS *session) {
+  // db-lib refuses to move on while rows of the current result set are
+  // unread.
+  if (!drain_rows(session)) {
+    dbfreebuf(session);
+    return;
+  }
   int failures = 0;
   for (;;) {
     RETCODE rc = dbresults(session);

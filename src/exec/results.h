@@ -20,7 +20,7 @@ constexpr int kMaxConsecutiveResultFailures = 1 << 20;
 // Moves to the next result that has columns: 1 when there is one, 0 when the
 // results ended, -1 when the session died (or kept failing).
 int qv_next_result_with_columns(DBPROCESS *session);
-// Reads and drops whatever results remain, so the session is ready for the
+// Reads and drops whatever rows and results remain, so the session is ready for the
 // next command.
 void qv_finish_results(DBPROCESS *session);
 
