@@ -1,0 +1,17 @@
+// The canned answers qv-tds-server registers for demos and benchmarks.
+#pragma once
+
+#include <cstddef>
+
+#include "tds_server/server.h"
+
+namespace tds::demo {
+
+// sys.databases, PRINT, a row count, SELECT 1 AS n.
+void register_demo(Server &server);
+// `SELECT * FROM bench.dbo.wide`: `rows` generated rows of ten mixed columns.
+void register_bench(Server &server, std::size_t rows);
+// The generated result set itself (also used by tests).
+ResultSet wide_result(std::size_t rows);
+
+}  // namespace tds::demo
