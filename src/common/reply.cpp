@@ -70,16 +70,25 @@ void qv_utf8_sanitize(std::string_view s, qv_out &out) {
   }
 }
 
-void qv_reply::str(std::string_view s) {
+template <class Emit>
+void with_valid_utf8(std::string_view s, Emit emit) {
   if (qv_utf8_valid(s.data(), s.size())) {
-    w_.String(s.data(), static_cast<rapidjson::SizeType>(s.size()));
+    emit(s.data(), static_cast<rapidjson::SizeType>(s.size()));
     return;
   }
   qv_out clean;
   qv_utf8_sanitize(s, clean);
   std::size_t n = clean.size();
   std::unique_ptr<char, decltype(&std::free)> text(clean.release(), &std::free);
-  w_.String(text.get(), static_cast<rapidjson::SizeType>(n));
+  emit(text.get(), static_cast<rapidjson::SizeType>(n));
+}
+
+void qv_reply::str(std::string_view s) {
+  with_valid_utf8(s, [this](const char *p, rapidjson::SizeType n) { w_.String(p, n); });
+}
+
+void qv_reply::key(std::string_view k) {
+  with_valid_utf8(k, [this](const char *p, rapidjson::SizeType n) { w_.Key(p, n); });
 }
 void qv_reply::real(double v) {
   if (std::isfinite(v)) w_.Double(v);

@@ -62,7 +62,8 @@ class qv_reply {
   void begin_array() { w_.StartArray(); }
   void end_array() { w_.EndArray(); }
 
-  void key(std::string_view k) { w_.Key(k.data(), static_cast<rapidjson::SizeType>(k.size())); }
+  // Keys follow the same UTF-8 rule as strings.
+  void key(std::string_view k);
   // Strings are always written as valid UTF-8: each invalid sequence becomes
   // U+FFFD.
   void str(std::string_view s);

@@ -1,0 +1,130 @@
+#include "common/conn.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <utility>
+
+#include "common/capture.h"
+#include "common/json_read.h"
+
+namespace {
+
+// "-1:error" on failure, else "host|user|password|database|app_name|port|timeout_s|encrypt".
+std::string parse(const char *json) {
+  qv_conn c;
+  char errbuf[kConnErrSize] = "untouched";
+  if (qv_conn_parse(json, &c, errbuf, sizeof errbuf) != 0) return "-1:" + std::string(errbuf);
+  return std::string(c.host) + "|" + c.user + "|" + c.password + "|" + c.database + "|" +
+         c.app_name + "|" + std::to_string(c.port) + "|" + std::to_string(c.timeout_s) + "|" +
+         std::to_string(c.encrypt);
+}
+
+std::string doc(const std::string &extra) {
+  return R"({"host":"h","user":"u")" + (extra.empty() ? "" : "," + extra) + "}";
+}
+
+std::string repeat(const char *s, int n) {
+  std::string out;
+  while (n-- > 0) out += s;
+  return out;
+}
+
+TEST(ConnParse, DefaultsAndStoredFields) {
+  EXPECT_EQ(parse(doc(R"("Host":"ignored","extra":[1,2])").c_str()),
+            "h|u|||quorvex-dbdesk-core|1433|10|0");
+  EXPECT_EQ(parse(doc(R"("password":"p'w","database":"Sales","app_name":"","port":2000,)"
+                      R"("timeout_s":30)").c_str()),
+            "h|u|p'w|Sales||2000|30|0");
+  EXPECT_EQ(parse(doc(R"("app_name":5)").c_str()), "h|u|||quorvex-dbdesk-core|1433|10|0");
+}
+
+TEST(ConnParse, FailuresReportTheFirstProblem) {
+  const std::pair<const char *, const char *> cases[] = {
+      {nullptr, "conn_json is required"},
+      {"", "conn_json is required"},
+      {"[", "conn_json is not valid JSON"},
+      {R"({"host":"h","user":"u")", "conn_json is not valid JSON"},
+      {R"({"host":"h","user":"u",})", "conn_json is not valid JSON"},
+      {R"({"host":"h","user":"u"} {})", "conn_json is not valid JSON"},
+      {"{\"host\":\"h\xFF\",\"user\":\"u\"}", "conn_json is not valid JSON"},
+      {R"(/*c*/{"host":"h","user":"u"})", "conn_json is not valid JSON"},
+      {R"([{"host":"h","user":"u"}])", "conn_json must be a JSON object"},
+      {R"("text")", "conn_json must be a JSON object"},
+      {R"({"user":5})", "conn_json.host is required"},
+      {R"({"host":"","user":"u"})", "conn_json.host is required"},
+      {R"({"host":5,"host":"h","user":"u"})", "conn_json.host is required"},
+      {R"({"host":"h","user":5})", "conn_json.user is required"},
+      {R"({"host":"h","user":""})", "conn_json.user is required"},
+  };
+  for (const auto &[json, err] : cases)
+    EXPECT_EQ(parse(json), std::string("-1:") + err) << (json ? json : "(null)");
+
+  // Fields copied before the failure stay; the message is cut to the buffer.
+  qv_conn conn;
+  char small[8];
+  EXPECT_EQ(qv_conn_parse(R"({"host":"h1"})", &conn, small, sizeof small), -1);
+  EXPECT_STREQ(small, "conn_js");
+  EXPECT_STREQ(conn.host, "h1");
+}
+
+TEST(ConnParse, PortAndTimeoutFallBackOrClamp) {
+  const std::pair<const char *, const char *> cases[] = {
+      {R"("port":0)", "1433|10"},          {R"("port":70000)", "1433|10"},
+      {R"("port":"1500")", "1433|10"},     {R"("port":1500.9)", "1500|10"},
+      {R"("port":65535)", "65535|10"},     {R"("port":4294967297)", "1|10"},
+      {R"("port":"x","port":2000)", "1433|10"},
+      {R"("timeout_s":0)", "1433|10"},     {R"("timeout_s":-3)", "1433|10"},
+      {R"("timeout_s":500)", "1433|120"},  {R"("timeout_s":30)", "1433|30"},
+      {R"("timeout_s":120)", "1433|120"},  {R"("timeout_s":1.5)", "1433|1"},
+  };
+  for (const auto &[member, expected] : cases)
+    EXPECT_EQ(parse(doc(member).c_str()), "h|u|||quorvex-dbdesk-core|" + std::string(expected) + "|0")
+        << member;
+}
+
+TEST(ConnParse, LongFieldsAreCutOnCharacterBoundaries) {
+  const std::string json = R"({"host":")" + std::string(300, 'h') + R"(","user":")" +
+                           repeat("\xF0\x9F\x98\x80", 40) + R"(","password":")" +
+                           std::string(300, 'p') + R"(","database":")" + std::string(200, 'd') +
+                           R"(","app_name":")" + repeat("\xE2\x82\xAC", 22) + R"("})";
+  EXPECT_EQ(parse(json.c_str()), std::string(255, 'h') + "|" + repeat("\xF0\x9F\x98\x80", 31) +
+                                     "|" + std::string(255, 'p') + "|" + std::string(127, 'd') +
+                                     "|" + repeat("\xE2\x82\xAC", 21) + "|1433|10|0");
+  // 255 bytes would end inside the 128th two-byte character.
+  EXPECT_EQ(parse((R"({"user":"u","host":")" + repeat("\xC3\xA9", 150) + R"("})").c_str()),
+            repeat("\xC3\xA9", 127) + "|u|||quorvex-dbdesk-core|1433|10|0");
+}
+
+TEST(ConnLoad, RecordsTheReason) {
+  qv_reset();
+  qv_conn conn;
+  EXPECT_EQ(qv_conn_load("[]", &conn), -1);
+  EXPECT_STREQ(qv_err(), "conn_json must be a JSON object");
+  EXPECT_EQ(qv_conn_load(doc("").c_str(), &conn), 0);
+}
+
+TEST(JsonRead, MemberLookup) {
+  qv_json_doc d;
+  ASSERT_TRUE(d.parse(R"({"big":4294967297,"neg":-7.9,"huge":1e20,"tiny":-1e20,)"
+                      R"("u64":18446744073709551615,"minus":-1,"edge":2147483647.9,)"
+                      R"("over":2147483648.0,"flag":true,"text":"5","n":null,)"
+                      R"("k":"a","k":"b","K":"c","k2":1,"k2":2})"));
+  const rapidjson::Value &root = d.root();
+  const std::pair<const char *, std::int32_t> ints[] = {
+      {"big", 1},          {"neg", -7},        {"huge", INT32_MIN}, {"tiny", INT32_MIN},
+      {"u64", -1},         {"minus", -1},      {"edge", INT32_MAX}, {"over", INT32_MIN},
+      {"k2", 1},           {"flag", 42},       {"text", 42},        {"n", 42},
+      {"missing", 42},     {"k", 42},
+  };
+  for (const auto &[key, expected] : ints) EXPECT_EQ(qv_json_int(root, key, 42), expected) << key;
+
+  EXPECT_STREQ(qv_json_str(root, "k", "def"), "a");
+  EXPECT_STREQ(qv_json_str(root, "K", "def"), "c");
+  EXPECT_STREQ(qv_json_str(root, "big", "def"), "def");
+  EXPECT_STREQ(qv_json_str(root, "kk", "def"), "def");
+  EXPECT_STREQ(qv_json_str(root["text"], "k", "def"), "def");  // not an object
+}
+
+}  // namespace
