@@ -1,0 +1,87 @@
+// Shared pieces of the tests that drive the library through its C interface
+// against the test server.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#define RAPIDJSON_HAS_STDSTRING 1
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include "quorvex/dbdesk_core.h"
+#include "tds_server/server.h"
+
+namespace qvtest {
+
+// A reply text, parsed; the text itself is released right away.
+struct Reply {
+  std::string text;
+  rapidjson::Document doc;
+  const rapidjson::Value &operator[](const char *key) const { return doc[key]; }
+};
+
+inline Reply take(char *p) {
+  Reply r;
+  EXPECT_NE(p, nullptr);
+  if (!p) return r;
+  r.text = p;
+  dbdesk_core_free(p);
+  r.doc.Parse(r.text.c_str());
+  EXPECT_FALSE(r.doc.HasParseError()) << r.text;
+  return r;
+}
+
+// The compact JSON text of a value, for exact comparisons.
+inline std::string json(const rapidjson::Value &v) {
+  rapidjson::StringBuffer sb;
+  rapidjson::Writer<rapidjson::StringBuffer> w(sb);
+  v.Accept(w);
+  return sb.GetString();
+}
+
+inline std::string keys_of(const rapidjson::Value &obj) {
+  std::string k;
+  for (auto it = obj.MemberBegin(); it != obj.MemberEnd(); ++it) {
+    if (!k.empty()) k += ",";
+    k += it->name.GetString();
+  }
+  return k;
+}
+
+// A test server per test, with every session closed at the end.
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { server.start(); }
+  void TearDown() override {
+    EXPECT_TRUE(server.wait_for_open_connections(0, std::chrono::seconds(5)))
+        << "a session was left open";
+  }
+
+  std::string conn(const std::string &extra = "") const {
+    std::string s = "{\"host\":\"127.0.0.1\",\"port\":" + std::to_string(server.port()) +
+                    ",\"user\":\"sa\",\"password\":\"secret\"";
+    if (!extra.empty()) s += "," + extra;
+    return s + "}";
+  }
+
+  Reply query(const std::string &sql, int max_rows = 0, const char *database = nullptr,
+              int timeout_s = 0, const std::string &extra = "") {
+    return take(dbdesk_core_query(conn(extra).c_str(), database, sql.c_str(), max_rows, timeout_s));
+  }
+
+  // The batches the server received after login set-up, in order, for the
+  // only connection of the test.
+  std::vector<std::string> sent() const {
+    std::vector<std::string> out;
+    for (const auto &b : server.batches()) out.push_back(b.sql);
+    return out;
+  }
+
+  tds::Server server;
+};
+
+}  // namespace qvtest

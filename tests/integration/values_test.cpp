@@ -1,0 +1,113 @@
+// How each server type comes back: column type text and JSON value.
+#include <string>
+
+#include "support.h"
+
+namespace {
+
+using qvtest::json;
+using qvtest::Reply;
+using qvtest::ServerTest;
+using tds::Type;
+
+class Values : public ServerTest {
+ protected:
+  // One single-row result set with the given columns and cells.
+  Reply one_row(std::vector<tds::Column> cols, tds::Row row) {
+    tds::ResultSet rs;
+    rs.columns = std::move(cols);
+    rs.rows.push_back(std::move(row));
+    server.on("SELECT values", {rs});
+    Reply r = query("SELECT values");
+    EXPECT_TRUE(r["ok"].GetBool()) << r.text;
+    return r;
+  }
+  static const rapidjson::Value &result(const Reply &r) { return r["batches"][0]["results"][0]; }
+};
+
+TEST_F(Values, NumbersKeepTheirExactValue) {
+  Reply r = one_row({{"ti", Type::TinyInt}, {"i", Type::Int}, {"big", Type::BigInt},
+                     {"b1", Type::Bit}, {"b0", Type::Bit}, {"d", Type::Decimal, 0, 10, 2},
+                     {"huge", Type::Numeric, 0, 38, 0}, {"m", Type::Money},
+                     {"sm", Type::SmallMoney}, {"f", Type::Float}, {"r", Type::Real},
+                     {"neg", Type::Decimal, 0, 10, 2}, {"nobody", Type::Int}},
+                    {"7", "-5", "9223372036854775807", "1", "0", "12.50",
+                     "12345678901234567890123", "922337203685477.5807", "1.5",
+                     "0.33333333333333331", "3.5", "-12345678.91", std::nullopt});
+  // Compared as sent: a parser would round the exact numbers through doubles.
+  std::string rows = r.text.substr(r.text.find("\"rows\":"));
+  EXPECT_EQ(rows.substr(0, rows.find("]]") + 2),
+            "\"rows\":[[7,\"-5\",9223372036854775807,true,false,12.5,12345678901234567890123,"
+            "922337203685477.5807,1.5,0.3333333333333333,3.5,-12345678.91,null]]");
+  const auto &cols = result(r)["columns"];
+  EXPECT_STREQ(cols[5]["type"].GetString(), "numeric(10,2)");
+  EXPECT_STREQ(cols[7]["type"].GetString(), "money");
+  EXPECT_STREQ(cols[0]["type"].GetString(), "tinyint");
+  EXPECT_STREQ(cols[2]["type"].GetString(), "bigint");
+}
+
+TEST_F(Values, CharacterTypesAreNamedAsDeclaredAndTakenVerbatim) {
+  std::string long_text(70000, 'x');
+  long_text.replace(65534, 2, "\xC3\xA9");  // a 2-byte character straddling the 65535 cut
+  Reply r = one_row({{"c", Type::Char, 10}, {"vc", Type::VarChar, 20}, {"nv", Type::NVarChar, 50},
+                     {"empty", Type::NVarChar, 50}, {"nmax", Type::NVarChar, 0},
+                     {"nc", Type::NChar, 4}, {"vmax", Type::VarChar, 0}, {"t", Type::Text},
+                     {"nt", Type::NText}, {"x", Type::Xml}},
+                    {"abc", "abc\t", "Gr\xC3\xBC\xC3\x9F" "e  ", "", long_text, "\xE2\x82\xAC", "v",
+                     "text", "ntext", "<a/>"});
+  const auto &cols = result(r)["columns"];
+  std::string types;
+  for (const auto &c : cols.GetArray()) types += std::string(c["type"].GetString()) + " ";
+  EXPECT_EQ(types,
+            "char(10) varchar(20) nvarchar(50) nvarchar(50) nvarchar(max) nchar(4) varchar(max) "
+            "text ntext xml ");
+  const auto &row = result(r)["rows"][0];
+  EXPECT_STREQ(row[0].GetString(), "abc");          // blank padding removed
+  EXPECT_STREQ(row[1].GetString(), "abc\t");        // a tab is not a blank
+  EXPECT_STREQ(row[2].GetString(), "Gr\xC3\xBC\xC3\x9F" "e");
+  EXPECT_STREQ(row[3].GetString(), "");
+  std::string cut = row[4].GetString();
+  EXPECT_EQ(cut.size(), 65534u);                    // the split character is left out whole
+  EXPECT_EQ(cut, long_text.substr(0, 65534));
+  EXPECT_STREQ(row[5].GetString(), "\xE2\x82\xAC");
+  EXPECT_STREQ(row[9].GetString(), "<a/>");
+}
+
+TEST_F(Values, BinaryDatesAndOtherTypes) {
+  Reply r = one_row({{"vb", Type::VarBinary, 16}, {"eb", Type::VarBinary, 16},
+                     {"bin", Type::Binary, 2}, {"dt", Type::DateTime},
+                     {"dto", Type::DateTimeOffset, 0, 0, 7}, {"g", Type::UniqueIdentifier},
+                     {"d", Type::Date}, {"vbmax", Type::VarBinary, 0}},
+                    {"0x01AB", "0x", "0xFF00", "2024-02-29 13:45:30.997",
+                     "2024-02-29 13:45:30.1234560 +05:30", "6F9619FF-8B86-D011-B42D-00C04FC964FF",
+                     "2024-02-29", "0x00"});
+  const auto &cols = result(r)["columns"];
+  EXPECT_STREQ(cols[0]["type"].GetString(), "varbinary(16)");
+  EXPECT_STREQ(cols[2]["type"].GetString(), "binary(2)");
+  EXPECT_STREQ(cols[3]["type"].GetString(), "datetime");
+  EXPECT_STREQ(cols[4]["type"].GetString(), "datetimeoffset");
+  EXPECT_STREQ(cols[5]["type"].GetString(), "type_36");
+  EXPECT_STREQ(cols[6]["type"].GetString(), "date");
+  EXPECT_STREQ(cols[7]["type"].GetString(), "varbinary(max)");
+  const auto &row = result(r)["rows"][0];
+  EXPECT_STREQ(row[0].GetString(), "0x01AB");
+  EXPECT_STREQ(row[1].GetString(), "0x");
+  EXPECT_STREQ(row[2].GetString(), "0xFF00");
+  EXPECT_STREQ(row[3].GetString(), "Feb 29 2024  1:45:30:997PM");
+  std::string dto = row[4].GetString();
+  EXPECT_EQ(dto.rfind("Feb 29 2024", 0), 0u) << dto;
+  EXPECT_EQ(dto.substr(dto.size() - 7), " +05:30") << dto;
+  EXPECT_STREQ(row[5].GetString(), "6F9619FF-8B86-D011-B42D-00C04FC964FF");
+  EXPECT_STREQ(row[7].GetString(), "0x00");
+}
+
+TEST_F(Values, NullabilityComesFromTheServer) {
+  Reply r = one_row({{"maybe", Type::Int, 0, 0, 0, true}, {"never", Type::Int, 0, 0, 0, false}},
+                    {std::nullopt, "3"});
+  EXPECT_EQ(json(result(r)["columns"]),
+            "[{\"name\":\"maybe\",\"type\":\"int\",\"nullable\":true},"
+            "{\"name\":\"never\",\"type\":\"int\",\"nullable\":false}]");
+  EXPECT_EQ(json(result(r)["rows"][0]), "[null,3]");
+}
+
+}  // namespace
