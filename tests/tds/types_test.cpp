@@ -58,6 +58,16 @@ const std::vector<TypeCase> &type_cases() {
 
 class Types : public ServerTest {
  protected:
+  // A new session positioned on the first result set of sql; null (with a
+  // recorded failure) when any step fails.
+  DBPROCESS *first_result(const char *sql) {
+    DBPROCESS *db = connect();
+    if (db && dbcmd(db, sql) == SUCCEED && dbsqlexec(db) == SUCCEED && dbresults(db) == SUCCEED)
+      return db;
+    ADD_FAILURE() << "could not run " << sql;
+    return nullptr;
+  }
+
   // One result set with a column per case: a row of values, then a row of NULLs
   // (fixed-length NOT NULL columns keep their value).
   void serve_all_types(bool nbcrow) {
@@ -74,11 +84,8 @@ class Types : public ServerTest {
   }
 
   void check_all_types() {
-    DBPROCESS *db = connect();
+    DBPROCESS *db = first_result("select all types");
     ASSERT_NE(db, nullptr);
-    dbcmd(db, "select all types");
-    ASSERT_EQ(dbsqlexec(db), SUCCEED);
-    ASSERT_EQ(dbresults(db), SUCCEED);
     const auto &cases = type_cases();
     ASSERT_EQ(dbnumcols(db), static_cast<int>(cases.size()));
     for (int i = 0; i < static_cast<int>(cases.size()); ++i) {
@@ -130,11 +137,8 @@ TEST_F(Types, DeclaredCharacterTypesAreVisibleThroughDbcol2) {
                 {"d", Type::VarBinary, 0}};
   rs.rows = {{"x", "y", "z", "0x00"}};
   server.on("q", {rs});
-  DBPROCESS *db = connect();
+  DBPROCESS *db = first_result("q");
   ASSERT_NE(db, nullptr);
-  dbcmd(db, "q");
-  ASSERT_EQ(dbsqlexec(db), SUCCEED);
-  ASSERT_EQ(dbresults(db), SUCCEED);
   const struct { DBINT server_max; const char *declaration; } expected[] = {
       {100, "NVARCHAR(50)"}, {1073741823, "VARCHAR(MAX)"}, {1073741823, "NVARCHAR(MAX)"},
       {2147483647, "VARBINARY(MAX)"}};
@@ -153,11 +157,8 @@ TEST_F(Types, DateTimeOffsetTravelsAsUtcWithItsOffset) {
   rs.columns = {{"dto", Type::DateTimeOffset, 0, 0, -1}};
   rs.rows = {{"2024-03-01 02:15:30.1234560 +05:30"}};
   server.on("q", {rs});
-  DBPROCESS *db = connect();
+  DBPROCESS *db = first_result("q");
   ASSERT_NE(db, nullptr);
-  dbcmd(db, "q");
-  ASSERT_EQ(dbsqlexec(db), SUCCEED);
-  ASSERT_EQ(dbresults(db), SUCCEED);
   EXPECT_EQ(dbcoltype(db, 1), SYBMSDATETIMEOFFSET);
   ASSERT_EQ(dbnextrow(db), REG_ROW);
   // The text is the local time with the offset dropped...
@@ -177,11 +178,8 @@ TEST_F(Types, EmptyValuesAreNotNull) {
                 {"nm", Type::NVarChar, 0}, {"nul", Type::NVarChar, 10}};
   rs.rows = {{"", "", "0x", "", std::nullopt}};
   server.on("q", {rs});
-  DBPROCESS *db = connect();
+  DBPROCESS *db = first_result("q");
   ASSERT_NE(db, nullptr);
-  dbcmd(db, "q");
-  ASSERT_EQ(dbsqlexec(db), SUCCEED);
-  ASSERT_EQ(dbresults(db), SUCCEED);
   ASSERT_EQ(dbnextrow(db), REG_ROW);
   for (int c = 1; c <= 4; ++c) {
     EXPECT_NE(dbdata(db, c), nullptr) << c;
@@ -205,11 +203,8 @@ TEST_F(Types, LongMaxValuesArriveIntact) {
   rs.columns = {{"big", Type::NVarChar, 0}, {"bytes", Type::VarBinary, 0}, {"x", Type::Xml}};
   rs.rows = {{text, blob, "<r>" + text + "</r>"}};
   server.on("q", {rs});
-  DBPROCESS *db = connect();
+  DBPROCESS *db = first_result("q");
   ASSERT_NE(db, nullptr);
-  dbcmd(db, "q");
-  ASSERT_EQ(dbsqlexec(db), SUCCEED);
-  ASSERT_EQ(dbresults(db), SUCCEED);
   ASSERT_EQ(dbnextrow(db), REG_ROW);
   ASSERT_EQ(dbdatlen(db, 1), static_cast<DBINT>(text.size()));
   EXPECT_EQ(std::string(reinterpret_cast<char *>(dbdata(db, 1)), dbdatlen(db, 1)), text);
@@ -230,11 +225,8 @@ TEST_F(Types, SqlVariantIsReportedButNotConvertible) {
   rs.columns = {{"v", Type::SqlVariant}};
   rs.rows = {{"42"}, {std::nullopt}};
   server.on("q", {rs});
-  DBPROCESS *db = connect();
+  DBPROCESS *db = first_result("q");
   ASSERT_NE(db, nullptr);
-  dbcmd(db, "q");
-  ASSERT_EQ(dbsqlexec(db), SUCCEED);
-  ASSERT_EQ(dbresults(db), SUCCEED);
   EXPECT_EQ(dbcoltype(db, 1), 98);
   ASSERT_EQ(dbnextrow(db), REG_ROW);
   Events::get().clear();
