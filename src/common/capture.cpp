@@ -111,8 +111,10 @@ void qv_install_handlers() {
   installed = 1;
 }
 
-const qv_msg *qv_first_error_msg() {
-  qv_capture *cap = qv_cap();
+namespace {
+
+// The first recorded server error with a text, in arrival order.
+const qv_msg *first_error_msg(const qv_capture *cap) {
   for (int i = 0; i < cap->msg_count; ++i) {
     const qv_msg &m = cap->msgs[i];
     if (m.type[0] == 'e' && m.text[0]) return &m;
@@ -120,15 +122,29 @@ const qv_msg *qv_first_error_msg() {
   return nullptr;
 }
 
+// Overwrites err with the refined form of m; the flags are left alone.
+void write_refined(qv_capture *cap, const qv_msg *m) {
+  qv_format_cut(cap->err, sizeof cap->err, kRefinedFormat, m->text, m->number, m->severity,
+                m->state, m->line);
+}
+
+}  // namespace
+
+bool qv_seterr_first_error() {
+  qv_capture *cap = qv_cap();
+  const qv_msg *m = first_error_msg(cap);
+  if (!m) return false;
+  write_refined(cap, m);
+  cap->has_err = 1;
+  return true;
+}
+
 void qv_refine_err_from_msg() {
   qv_capture *cap = qv_cap();
   if (!cap->has_err && !cap->fatal) return;
   if (cap->err[0] && std::strncmp(cap->err, kGenericServerError, kGenericServerErrorLen) != 0)
     return;
-  const qv_msg *m = qv_first_error_msg();
-  if (!m) return;
-  qv_format_cut(cap->err, sizeof cap->err, kRefinedFormat, m->text, m->number, m->severity,
-                m->state, m->line);
+  if (const qv_msg *m = first_error_msg(cap)) write_refined(cap, m);
 }
 
 const char *qv_err_msg() {

@@ -51,8 +51,9 @@ int qv_msg_handler(DBPROCESS *session, DBINT msgno, int msgstate, int severity,
                    char *msgtext, char *server, char *procedure, int line);
 void qv_install_handlers();
 
-// The first recorded server error, in the refined form, or null.
-const qv_msg *qv_first_error_msg();
+// Replaces err (even a locked one) with the first recorded server error in
+// the refined form; false, changing nothing, when there is none.
+bool qv_seterr_first_error();
 void qv_refine_err_from_msg();
 const char *qv_err_msg();
 

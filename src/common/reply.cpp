@@ -14,14 +14,6 @@ namespace {
 constexpr std::size_t kInitialReplyCapacity = 4096;
 constexpr char kReplacementChar[] = "\xEF\xBF\xBD";
 
-// Bytes a lead byte announces, 1 when it cannot start a sequence.
-std::size_t announced_len(unsigned char c) {
-  if (c >= 0xF0 && c <= 0xF4) return 4;
-  if (c >= 0xE0 && c <= 0xEF) return 3;
-  if (c >= 0xC2 && c <= 0xDF) return 2;
-  return 1;
-}
-
 }  // namespace
 
 qv_out::~qv_out() { std::free(buf_); }
@@ -55,7 +47,7 @@ void qv_utf8_sanitize(std::string_view s, qv_out &out) {
   const auto *u = reinterpret_cast<const unsigned char *>(s.data());
   std::size_t i = 0;
   while (i < s.size()) {
-    std::size_t n = announced_len(u[i]);
+    std::size_t n = qv_utf8_sequence_len(u[i]);
     if (u[i] < 0x80 || (i + n <= s.size() && qv_utf8_valid(s.data() + i, n))) {
       out.append(s.data() + i, n);
       i += n;

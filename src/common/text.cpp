@@ -10,16 +10,14 @@ namespace {
 
 bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
-// Number of bytes of the sequence a lead byte announces (1 for ASCII and for
-// bytes that cannot start a sequence).
-std::size_t sequence_len(unsigned char c) {
+}  // namespace
+
+std::size_t qv_utf8_sequence_len(unsigned char c) {
   if (c >= 0xF0 && c <= 0xF4) return 4;
   if (c >= 0xE0) return c <= 0xEF ? 3 : 1;
   if (c >= 0xC2) return 2;
   return 1;
 }
-
-}  // namespace
 
 std::size_t qv_utf8_prefix_len(const char *s, std::size_t len, std::size_t max) {
   if (len <= max) return len;
@@ -29,7 +27,7 @@ std::size_t qv_utf8_prefix_len(const char *s, std::size_t len, std::size_t max) 
   // starts and cut before it, unless the continuation bytes are stray.
   std::size_t k = max;
   while (k > 0 && max - k < 4 && is_continuation(u[k])) --k;
-  if (u[k] >= 0xC0 && k + sequence_len(u[k]) > max) return k;
+  if (u[k] >= 0xC0 && k + qv_utf8_sequence_len(u[k]) > max) return k;
   return max;
 }
 
@@ -63,7 +61,7 @@ std::size_t qv_vformat_cut(char *dst, std::size_t dstsize, const char *fmt, va_l
   const auto *u = reinterpret_cast<const unsigned char *>(dst);
   std::size_t k = len;
   while (k > 0 && len - k < 4 && is_continuation(u[k - 1])) --k;
-  if (k > 0 && u[k - 1] >= 0xC0 && (k - 1) + sequence_len(u[k - 1]) > len) len = k - 1;
+  if (k > 0 && u[k - 1] >= 0xC0 && (k - 1) + qv_utf8_sequence_len(u[k - 1]) > len) len = k - 1;
   dst[len] = '\0';
   return len;
 }
@@ -85,7 +83,7 @@ bool qv_utf8_valid(const char *s, std::size_t len) {
       ++i;
       continue;
     }
-    std::size_t n = sequence_len(c);
+    std::size_t n = qv_utf8_sequence_len(c);
     if (n == 1 || i + n > len) return false;
     for (std::size_t j = 1; j < n; ++j)
       if (!is_continuation(u[i + j])) return false;

@@ -22,6 +22,10 @@ std::size_t qv_vformat_cut(char *dst, std::size_t dstsize, const char *fmt, va_l
 std::size_t qv_format_cut(char *dst, std::size_t dstsize, const char *fmt, ...)
     __attribute__((format(printf, 3, 4)));
 
+// Bytes of the UTF-8 sequence a lead byte announces; 1 for ASCII and for
+// bytes that cannot start a sequence.
+std::size_t qv_utf8_sequence_len(unsigned char lead);
+
 // True when s (len bytes) is well-formed UTF-8 (no overlongs, surrogates or
 // code points above U+10FFFF).
 bool qv_utf8_valid(const char *s, std::size_t len);

@@ -1,6 +1,5 @@
 #include "exec/batch.h"
 
-#include "common/capture.h"
 #include "common/reply.h"
 #include "exec/results.h"
 #include "exec/session.h"
@@ -18,22 +17,13 @@ int read_result_set(DBPROCESS *session, int limit, qv_reply *w) {
   qv_columns cols;
   if (qv_load_columns(session, true, &cols) != 0) return -1;
   qv_cell_buffer buf;
-  if (!buf.data) {
-    qv_seterr("out of memory");
-    return -1;
-  }
+  if (!buf.data) return -1;
   if (w) {
     w->begin_object();
-    w->key("columns");
-    w->begin_array();
-    for (int i = 0; i < cols.count; ++i) qv_write_column(*w, cols.cols.get()[i]);
-    w->end_array();
-    w->key("rows");
-    w->begin_array();
+    qv_write_columns(*w, cols);
   }
-  qv_row_stats stats = qv_stream_rows(session, cols, limit, w, buf.data);
+  qv_row_stats stats = qv_write_rows(session, cols, limit, w, buf.data);
   if (w) {
-    w->end_array();
     w->member_bool("truncated", stats.truncated);
     w->end_object();
   }

@@ -95,15 +95,18 @@ qv_json_kind kind_of(const char *type) {
   return qv_json_kind::text;
 }
 
-// A cell's text: either straight from db-lib's buffer or rendered into buf.
+// A cell's value: its text (straight from db-lib's buffer or rendered into
+// buf), or, where the JSON value can be taken from the binary value with the
+// same result, that value without any text.
 struct cell_text {
+  enum class binary { none, integer, real };
   std::string_view text;
   bool is_null = false;
   bool failed = false;
-  // float values are kept binary: db-lib prints them with 17 significant
-  // digits, which strtod reads back to exactly this double.
-  bool has_double = false;
-  double value = 0;
+  binary kind = binary::none;
+  long long ival = 0;  // binary::integer: integers and bits
+  double dval = 0;     // binary::real: float, which db-lib prints with 17
+                       // significant digits that strtod reads back exactly
 };
 
 std::string_view hex_text(const BYTE *data, DBINT len, char *buf, std::size_t bufsize) {
@@ -126,24 +129,23 @@ std::string_view character_text(const BYTE *data, DBINT len, int code, std::size
   return {s, n};
 }
 
-// Integers and bits rendered from their binary values: the same digits
-// db-lib's conversion would give, without the conversion.
-bool integer_text(int code, const BYTE *data, DBINT len, char *buf, std::size_t bufsize,
-                  std::string_view *out) {
-  long long v;
+// The value of an integer or bit column; false for other types.
+bool integer_value(int code, const BYTE *data, long long *v) {
   switch (code) {
-    case SYBINT1: v = *data; break;
-    case SYBBIT: case SYBBITN: v = *data ? 1 : 0; break;
-    case SYBINT2: { DBSMALLINT x; std::memcpy(&x, data, sizeof x); v = x; break; }
-    case SYBINT4: { DBINT x; std::memcpy(&x, data, sizeof x); v = x; break; }
-    case SYBINT8: { DBBIGINT x; std::memcpy(&x, data, sizeof x); v = x; break; }
+    case SYBINT1: *v = *data; return true;
+    case SYBBIT: case SYBBITN: *v = *data ? 1 : 0; return true;
+    case SYBINT2: { DBSMALLINT x; std::memcpy(&x, data, sizeof x); *v = x; return true; }
+    case SYBINT4: { DBINT x; std::memcpy(&x, data, sizeof x); *v = x; return true; }
+    case SYBINT8: { DBBIGINT x; std::memcpy(&x, data, sizeof x); *v = x; return true; }
     default: return false;
   }
-  (void)len;
+}
+
+// The digits db-lib's conversion would give for an integer.
+std::string_view integer_text(long long v, char *buf, std::size_t bufsize) {
   auto res = std::to_chars(buf, buf + bufsize - 1, v);
   *res.ptr = '\0';
-  *out = {buf, static_cast<std::size_t>(res.ptr - buf)};
-  return true;
+  return {buf, static_cast<std::size_t>(res.ptr - buf)};
 }
 
 // " +05:30" after db-lib's text of a datetimeoffset, which drops the offset.
@@ -205,10 +207,15 @@ cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::
     c.text = character_text(data, len, code, bufsize);
     return c;
   }
-  if (integer_text(code, data, len, buf, bufsize, &c.text)) return c;
+  if (integer_value(code, data, &c.ival)) {
+    // Negative integers are written as their text.
+    if (text_needed || c.ival < 0) c.text = integer_text(c.ival, buf, bufsize);
+    else c.kind = cell_text::binary::integer;
+    return c;
+  }
   if (!text_needed && code == SYBFLT8 && len == sizeof(double)) {
-    std::memcpy(&c.value, data, sizeof c.value);
-    c.has_double = true;
+    std::memcpy(&c.dval, data, sizeof c.dval);
+    c.kind = cell_text::binary::real;
     return c;
   }
   return converted_text(session, code, data, len, buf, bufsize);
@@ -269,12 +276,14 @@ void write_value(qv_reply &w, const qv_col &col, const cell_text &c) {
   std::string_view t = c.text;
   switch (col.kind) {
     case qv_json_kind::integer:
+      if (c.kind == cell_text::binary::integer) return w.uint64(static_cast<std::uint64_t>(c.ival));
       if (!t.empty() && t[0] != '-') return w.uint64(parse_unsigned(t));
       break;
     case qv_json_kind::boolean:
+      if (c.kind == cell_text::binary::integer) return w.boolean(c.ival == 1);
       return w.boolean(!t.empty() && t[0] == '1');
     case qv_json_kind::floating:
-      if (c.has_double) return w.real(c.value);
+      if (c.kind == cell_text::binary::real) return w.real(c.dval);
       if (!t.empty()) return w.real(parse_double(t));
       break;
     case qv_json_kind::exact:

@@ -8,7 +8,9 @@
 
 void qv_columns::freer::operator()(qv_col *p) const { std::free(p); }
 
-qv_cell_buffer::qv_cell_buffer() : data(static_cast<char *>(std::malloc(kCellBufSize))) {}
+qv_cell_buffer::qv_cell_buffer() : data(static_cast<char *>(std::malloc(kCellBufSize))) {
+  if (!data) qv_seterr("out of memory");
+}
 qv_cell_buffer::~qv_cell_buffer() { std::free(data); }
 
 int qv_next_result_with_columns(DBPROCESS *session) {
@@ -43,21 +45,10 @@ bool drain_rows(DBPROCESS *session) {
 
 void qv_finish_results(DBPROCESS *session) {
   // db-lib refuses to move on while rows of the current result set are
-  // unread.
-  if (!drain_rows(session)) {
-    dbfreebuf(session);
-    return;
-  }
-  int failures = 0;
-  for (;;) {
-    RETCODE rc = dbresults(session);
-    if (rc == NO_MORE_RESULTS) break;
-    if (rc == SUCCEED) {
-      failures = 0;
-      if (!drain_rows(session)) break;
-      continue;
+  // unread; results without columns have no rows to drop.
+  if (drain_rows(session)) {
+    while (qv_next_result_with_columns(session) == 1 && drain_rows(session)) {
     }
-    if (qv_session_dead(session) || ++failures > kMaxConsecutiveResultFailures) break;
   }
   dbfreebuf(session);
 }
@@ -75,9 +66,20 @@ int qv_load_columns(DBPROCESS *session, bool ask_nullable, qv_columns *out) {
   return 0;
 }
 
-qv_row_stats qv_stream_rows(DBPROCESS *session, const qv_columns &cols, int limit, qv_reply *w,
-                            char *buf) {
+void qv_write_columns(qv_reply &w, const qv_columns &cols) {
+  w.key("columns");
+  w.begin_array();
+  for (int i = 0; i < cols.count; ++i) qv_write_column(w, cols.cols.get()[i]);
+  w.end_array();
+}
+
+qv_row_stats qv_write_rows(DBPROCESS *session, const qv_columns &cols, int limit, qv_reply *w,
+                           char *buf) {
   qv_row_stats stats;
+  if (w) {
+    w->key("rows");
+    w->begin_array();
+  }
   for (;;) {
     STATUS st = dbnextrow(session);
     if (st == NO_MORE_ROWS) break;
@@ -93,6 +95,7 @@ qv_row_stats qv_stream_rows(DBPROCESS *session, const qv_columns &cols, int limi
     qv_append_row(session, w, cols.cols.get(), cols.count, buf, kCellBufSize);
     ++stats.count;
   }
+  if (w) w->end_array();
   return stats;
 }
 
@@ -111,23 +114,10 @@ int select_first(DBPROCESS *session, const char *sql, int max_rows, qv_reply *w,
   }
   qv_columns cols;
   if (qv_load_columns(session, false, &cols) != 0) return -1;
-  if (w && with_columns) {
-    w->key("columns");
-    w->begin_array();
-    for (int i = 0; i < cols.count; ++i) qv_write_column(*w, cols.cols.get()[i]);
-    w->end_array();
-  }
   qv_cell_buffer buf;
-  if (!buf.data) {
-    qv_seterr("out of memory");
-    return -1;
-  }
-  if (w) {
-    w->key("rows");
-    w->begin_array();
-  }
-  qv_row_stats stats = qv_stream_rows(session, cols, reader_limit(max_rows), w, buf.data);
-  if (w) w->end_array();
+  if (!buf.data) return -1;
+  if (w && with_columns) qv_write_columns(*w, cols);
+  qv_row_stats stats = qv_write_rows(session, cols, reader_limit(max_rows), w, buf.data);
   if (row_count) *row_count = stats.count;
   if (stats.dead) return -1;
   qv_finish_results(session);

@@ -36,7 +36,8 @@ struct qv_columns {
 // recorded) when the array cannot be allocated.
 int qv_load_columns(DBPROCESS *session, bool ask_nullable, qv_columns *out);
 
-// The malloc'd cell buffer every reader renders through.
+// The malloc'd cell buffer every reader renders through; data is null (and
+// "out of memory" recorded) when it cannot be allocated.
 struct qv_cell_buffer {
   qv_cell_buffer();
   ~qv_cell_buffer();
@@ -50,10 +51,12 @@ struct qv_row_stats {
   bool truncated = false;  // more rows than the limit came and were dropped
   bool dead = false;       // the session died while rows were read
 };
-// Streams the current result set's rows: up to limit rows are appended to w
-// (when given) as arrays, the rest are fetched and dropped unconverted.
-qv_row_stats qv_stream_rows(DBPROCESS *session, const qv_columns &cols, int limit, qv_reply *w,
-                            char *buf);
+// Writes "columns": [...] for cols.
+void qv_write_columns(qv_reply &w, const qv_columns &cols);
+// Writes "rows": [...] (when w is given) streaming the current result set:
+// up to limit rows as arrays, the rest fetched and dropped unconverted.
+qv_row_stats qv_write_rows(DBPROCESS *session, const qv_columns &cols, int limit, qv_reply *w,
+                           char *buf);
 
 int qv_select_to_json(DBPROCESS *session, const char *sql, int max_rows, qv_reply *w,
                       int *row_count);

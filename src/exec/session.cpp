@@ -6,6 +6,7 @@
 
 #include "common/capture.h"
 #include "common/text.h"
+#include "exec/results.h"
 
 namespace {
 
@@ -43,11 +44,7 @@ int fill_login(LOGINREC *login, const qv_conn *conn, const char *database) {
 // The reason for a failed open: the first error the server sent during the
 // attempt, else what db-lib recorded, else a generic text.
 void record_open_failure(const qv_conn *conn) {
-  if (const qv_msg *m = qv_first_error_msg()) {
-    qv_seterr_force("%s (msg %d, severity %d, state %d, line %d)", m->text, m->number,
-                    m->severity, m->state, m->line);
-    return;
-  }
+  if (qv_seterr_first_error()) return;
   if (!qv_err()[0]) qv_seterr("unable to connect to %s:%d", conn->host, conn->port);
 }
 
@@ -61,14 +58,10 @@ void pin_statement_timeout(DBPROCESS *session, int seconds) {
 
 void set_text_size(DBPROCESS *session) {
   dbfreebuf(session);
-  if (dbcmd(session, kTextSizeStatement) == SUCCEED && dbsqlexec(session) == SUCCEED) {
-    while (dbresults(session) == SUCCEED) {
-      while (dbnextrow(session) != NO_MORE_ROWS && !qv_session_dead(session)) {
-      }
-    }
-  } else if (!qv_session_dead(session)) {
+  if (dbcmd(session, kTextSizeStatement) == SUCCEED && dbsqlexec(session) == SUCCEED)
+    qv_finish_results(session);
+  else if (!qv_session_dead(session))
     dbcancel(session);
-  }
   dbfreebuf(session);
 }
 
