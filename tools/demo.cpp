@@ -1,35 +1,15 @@
 // Shows the built library working: loads it, prints its version and the
-// replies of a connection test and a two-batch query against a server.
+// replies of every operation against the demo server's sample catalog.
 //   qv-demo LIBRARY [PORT]
 // Without PORT only the calls that answer without a server are shown.
-#include <dlfcn.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <string>
+#include "demo.h"
 
 namespace {
 
 using version_fn = const char *(*)();
-using free_fn = void (*)(void *);
 using connect_fn = char *(*)(const char *, int, const char *, const char *, const char *, int,
                              int);
 using query_fn = char *(*)(const char *, const char *, const char *, int, int);
-
-template <class F>
-F symbol(void *lib, const char *name) {
-  void *p = dlsym(lib, name);
-  if (!p) {
-    std::fprintf(stderr, "missing symbol %s\n", name);
-    std::exit(1);
-  }
-  return reinterpret_cast<F>(p);
-}
-
-void show(const char *title, char *reply, free_fn release) {
-  std::printf("%s:\n%s\n\n", title, reply ? reply : "(null)");
-  release(reply);
-}
 
 }  // namespace
 
@@ -38,28 +18,33 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: %s LIBRARY [PORT]\n", argv[0]);
     return 2;
   }
-  void *lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-  if (!lib) {
+  demo_ctx ctx;
+  ctx.lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  if (!ctx.lib) {
     std::fprintf(stderr, "dlopen: %s\n", dlerror());
     return 1;
   }
-  auto version = symbol<version_fn>(lib, "dbdesk_core_version");
-  auto release = symbol<free_fn>(lib, "dbdesk_core_free");
-  auto connect = symbol<connect_fn>(lib, "dbdesk_core_connect_test");
-  auto query = symbol<query_fn>(lib, "dbdesk_core_query");
+  auto version = demo_symbol<version_fn>(ctx.lib, "dbdesk_core_version");
+  ctx.release = demo_symbol<free_fn>(ctx.lib, "dbdesk_core_free");
+  auto connect = demo_symbol<connect_fn>(ctx.lib, "dbdesk_core_connect_test");
+  auto query = demo_symbol<query_fn>(ctx.lib, "dbdesk_core_query");
   std::printf("dbdesk_core_version: %s\n\n", version());
-  show("dbdesk_core_query without a script", query("{\"host\":\"h\",\"user\":\"u\"}", nullptr,
-                                                   nullptr, 0, 0), release);
+  demo_show(ctx, "dbdesk_core_query without a script",
+            query("{\"host\":\"h\",\"user\":\"u\"}", nullptr, nullptr, 0, 0));
   if (argc < 3) return 0;
-  int port = std::atoi(argv[2]);
-  show("dbdesk_core_connect_test", connect("127.0.0.1", port, "sa", "secret", nullptr, 0, 5),
-       release);
-  std::string conn = "{\"host\":\"127.0.0.1\",\"port\":" + std::to_string(port) +
-                     ",\"user\":\"sa\",\"password\":\"secret\"}";
-  show("dbdesk_core_query (two batches)",
-       query(conn.c_str(), nullptr,
-             "SELECT name, database_id FROM sys.databases\nGO\nPRINT 'hello from batch 2'", 0, 0),
-       release);
-  dlclose(lib);
+  ctx.port = std::atoi(argv[2]);
+  ctx.conn = "{\"host\":\"127.0.0.1\",\"port\":" + std::to_string(ctx.port) +
+             ",\"user\":\"sa\",\"password\":\"secret\"}";
+  demo_show(ctx, "dbdesk_core_connect_test",
+            connect("127.0.0.1", ctx.port, "sa", "secret", nullptr, 0, 5));
+  demo_show(ctx, "dbdesk_core_query (two batches)",
+            query(ctx.conn.c_str(), nullptr,
+                  "SELECT name, database_id FROM sys.databases\nGO\nPRINT 'hello from batch 2'", 0,
+                  0));
+  demo_tree(ctx);
+  demo_scripting(ctx);
+  demo_editgrid(ctx);
+  demo_admin(ctx);
+  dlclose(ctx.lib);
   return 0;
 }

@@ -98,7 +98,9 @@ int qv_msg_handler(DBPROCESS *, DBINT msgno, int msgstate, int severity, char *m
     qv_add_msg(msgno == 0 ? "print" : "info", msgno, severity, msgstate, line, 0, msgtext);
     return 0;
   }
-  qv_cap()->fatal = 1;
+  qv_capture *cap = qv_cap();
+  cap->fatal = 1;
+  ++cap->error_count;
   qv_seterr(kRefinedFormat, msgtext, static_cast<int>(msgno), severity, msgstate, line);
   qv_add_msg("error", msgno, severity, msgstate, line, 0, msgtext);
   return INT_CANCEL;
@@ -113,9 +115,10 @@ void qv_install_handlers() {
 
 namespace {
 
-// The first recorded server error with a text, in arrival order.
-const qv_msg *first_error_msg(const qv_capture *cap) {
-  for (int i = 0; i < cap->msg_count; ++i) {
+// The first recorded server error with a text from index first on, in
+// arrival order.
+const qv_msg *first_error_msg(const qv_capture *cap, int first = 0) {
+  for (int i = first < 0 ? 0 : first; i < cap->msg_count; ++i) {
     const qv_msg &m = cap->msgs[i];
     if (m.type[0] == 'e' && m.text[0]) return &m;
   }
@@ -130,9 +133,11 @@ void write_refined(qv_capture *cap, const qv_msg *m) {
 
 }  // namespace
 
-bool qv_seterr_first_error() {
+bool qv_seterr_first_error() { return qv_seterr_first_error_since(0); }
+
+bool qv_seterr_first_error_since(int first) {
   qv_capture *cap = qv_cap();
-  const qv_msg *m = first_error_msg(cap);
+  const qv_msg *m = first_error_msg(cap, first);
   if (!m) return false;
   write_refined(cap, m);
   cap->has_err = 1;

@@ -33,6 +33,9 @@ struct qv_capture {
   // connection): the text recorded then stays the reason for the rest of
   // the call, so follow-up failures on the dead session cannot hide it.
   std::int32_t reason_locked;
+  // Server errors (severity above 10) seen so far, counted even when the
+  // message table is full: readers compare it before and after a statement.
+  std::int32_t error_count;
 };
 
 qv_capture *qv_cap();
@@ -54,6 +57,8 @@ void qv_install_handlers();
 // Replaces err (even a locked one) with the first recorded server error in
 // the refined form; false, changing nothing, when there is none.
 bool qv_seterr_first_error();
+// The same, among the messages recorded from index first on.
+bool qv_seterr_first_error_since(int first);
 void qv_refine_err_from_msg();
 const char *qv_err_msg();
 

@@ -37,6 +37,11 @@ void register_demo(Server &server) {
   one.columns = {{"n", Type::Int, 0, 0, 0, false}};
   one.rows = {{"1"}};
   server.on("SELECT 1 AS n", {one});
+
+  register_tree_demo(server);
+  register_scripting_demo(server);
+  register_editgrid_demo(server);
+  register_admin_demo(server);
 }
 
 ResultSet wide_result(std::size_t rows) {

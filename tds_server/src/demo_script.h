@@ -9,6 +9,12 @@ namespace tds::demo {
 
 // sys.databases, PRINT, a row count, SELECT 1 AS n.
 void register_demo(Server &server);
+// The sample catalog's answers, one function per area of the library
+// (each registered by register_demo).
+void register_tree_demo(Server &server);
+void register_scripting_demo(Server &server);
+void register_editgrid_demo(Server &server);
+void register_admin_demo(Server &server);
 // `SELECT * FROM bench.dbo.wide`: `rows` generated rows of ten mixed columns.
 void register_bench(Server &server, std::size_t rows);
 // The generated result set itself (also used by tests).
