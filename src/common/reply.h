@@ -32,6 +32,7 @@ class qv_out {
   void append(const char *s, std::size_t n);
 
   std::size_t size() const { return len_; }
+  const char *data() const { return buf_; }
   // Terminates the text and gives up ownership of it.
   char *release();
 
@@ -82,6 +83,17 @@ class qv_reply {
   void number_text(std::string_view digits) {
     w_.RawValue(digits.data(), digits.size(), rapidjson::kNumberType);
   }
+
+  // Splices a complete JSON value rendered by another writer (a scratch
+  // qv_reply, see text()) in as the next value: one memcpy, no re-rendering.
+  // Lets a reply put members it can only decide at the end (e.g. "ok") before
+  // a streamed array.
+  void raw(std::string_view json) {
+    w_.RawValue("", 0, rapidjson::kArrayType);  // separators and nesting only
+    out_.append(json.data(), json.size());
+  }
+  // The text written so far; valid until the next write.
+  std::string_view text() const { return {out_.data() ? out_.data() : "", out_.size()}; }
 
   // Shorthands for "key": value members.
   void member_str(std::string_view k, std::string_view v) { key(k); str(v); }

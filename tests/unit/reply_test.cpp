@@ -84,3 +84,25 @@ TEST(Reply, ReleaseHandsOverATerminatedMallocText) {
 }
 
 }  // namespace
+
+TEST(Reply, SplicedValuesKeepSeparatorsAndOrder) {
+  qv_reply rows;
+  rows.begin_array();
+  rows.begin_array();
+  rows.int64(1);
+  rows.str("a/b");
+  rows.end_array();
+  rows.end_array();
+  qv_reply r;
+  r.begin_object();
+  r.member_bool("ok", true);
+  r.key("rows");
+  r.raw(rows.text());
+  r.key("more");
+  r.raw("[]");
+  r.member_null("error");
+  r.end_object();
+  char *text = r.release();
+  EXPECT_STREQ(text, "{\"ok\":true,\"rows\":[[1,\"a/b\"]],\"more\":[],\"error\":null}");
+  std::free(text);
+}
