@@ -21,7 +21,33 @@ enum server_type : int {
 // Server byte lengths above this are (max) types.
 constexpr int kMaxNonMaxBytes = 8000;
 
+// Type codes db-lib reports that its header does not name.
+constexpr int kCodeUniqueIdentifier = 36;
+constexpr int kCodeLongBinary = 225;   // CLR types (hierarchyid, geometry, ...) as raw bytes
+constexpr int kCodeClrUdt = 240;
+
 bool is_binary(int code) { return code == SYBIMAGE || code == SYBVARBINARY || code == SYBBINARY; }
+// Raw bytes shown as hex: binary types and CLR types, whose serialised form
+// is all the client has.
+bool is_raw_bytes(int code) {
+  return is_binary(code) || code == kCodeLongBinary || code == kCodeClrUdt;
+}
+// Types whose dbdata bytes have exactly the layout dbconvert expects for
+// their code. Nothing else is ever handed to dbconvert: for sql_variant,
+// for one, the conversion reads the value bytes as a structure holding a
+// pointer, so a stored value could make the client read any address.
+bool converts_safely(int code) {
+  switch (code) {
+    case SYBMSDATE: case SYBMSTIME: case SYBMSDATETIME2: case SYBMSDATETIMEOFFSET:
+    case SYBDATETIME: case SYBDATETIME4: case SYBDATETIMN: case SYBDATE: case SYBTIME:
+    case SYBBIGDATETIME: case SYBBIGTIME:
+    case SYBMONEY: case SYBMONEY4: case SYBMONEYN: case SYBDECIMAL: case SYBNUMERIC:
+    case SYBREAL: case SYBFLT8: case SYBFLTN: case kCodeUniqueIdentifier:
+      return true;
+    default:
+      return false;
+  }
+}
 bool is_character(int code) {
   return code == SYBCHAR || code == SYBVARCHAR || code == SYBNVARCHAR || code == SYBTEXT ||
          code == SYBNTEXT;
@@ -195,7 +221,7 @@ cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::
     c.text = {buf, 0};
     return c;
   }
-  if (is_binary(code)) {
+  if (is_raw_bytes(code)) {
     if (bufsize < 3) {
       c.failed = true;
       return c;
@@ -216,6 +242,10 @@ cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::
   if (!text_needed && code == SYBFLT8 && len == sizeof(double)) {
     std::memcpy(&c.dval, data, sizeof c.dval);
     c.kind = cell_text::binary::real;
+    return c;
+  }
+  if (!converts_safely(code)) {
+    c.failed = true;
     return c;
   }
   return converted_text(session, code, data, len, buf, bufsize);

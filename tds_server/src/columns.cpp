@@ -95,8 +95,19 @@ Shape shape_of(const Column &c) {
     case Type::Image: return Shape{0x22, Framing::TextPtr, 0x7FFFFFFF};
     case Type::Xml: return Shape{0xF1, Framing::Plp, 0, 0, 0, true};
     case Type::SqlVariant: return Shape{0x62, Framing::Variant, 8009};
+    case Type::Udt: return Shape{0xF0, Framing::Plp, 0, 0, 0, true};
   }
   throw std::invalid_argument("unknown column type");
+}
+
+// A CLR type's description: max size, then database, schema, type and
+// assembly names, as SQL Server sends it for hierarchyid.
+void put_udt_info(Bytes &b) {
+  put_u16(b, kMaxMarker);
+  put_b_varchar(b, "master");
+  put_b_varchar(b, "sys");
+  put_b_varchar(b, "hierarchyid");
+  put_us_varchar(b, "Microsoft.SqlServer.Types.SqlHierarchyId, Microsoft.SqlServer.Types");
 }
 
 void put_type_info(Bytes &b, const Shape &s, bool utf8) {
@@ -115,6 +126,7 @@ void put_type_info(Bytes &b, const Shape &s, bool utf8) {
     case Framing::ShortLen:
     case Framing::Plp:
       if (s.type == 0xF1) { put_u8(b, 0); return; }    // xml: no schema
+      if (s.type == 0xF0) { put_udt_info(b); return; }
       put_u16(b, s.max ? kMaxMarker : static_cast<std::uint16_t>(s.size));
       if (s.collated) put_bytes(b, collation(utf8), 5);
       return;
@@ -286,9 +298,17 @@ void encode_body(Bytes &body, const Column &c, const Shape &s, const std::string
     case Type::Xml: return put_unicode_text(body, c, s, v);
     case Type::Binary:
     case Type::VarBinary:
-    case Type::Image: return put_binary(body, c, s, v);
+    case Type::Image:
+    case Type::Udt: return put_binary(body, c, s, v);
     case Type::UniqueIdentifier: body = parse_guid(v); return;
     case Type::SqlVariant:
+      if (v.rfind("0x", 0) == 0) {
+        const Bytes inner = parse_hex(v);
+        put_u8(body, 0xA5);  // base type varbinary, two property bytes: max length
+        put_u8(body, 2);
+        put_u16(body, 8000);
+        return put_bytes(body, inner.data(), inner.size());
+      }
       put_u8(body, 0x38);  // base type int, no properties
       put_u8(body, 0);
       return put_checked_int(body, parse_int(v), 4, false);

@@ -111,3 +111,45 @@ TEST_F(Values, NullabilityComesFromTheServer) {
 }
 
 }  // namespace
+
+namespace {
+
+// Little-endian bytes of a pointer-sized value, as hex.
+std::string hex_le(std::uint64_t v, int bytes) {
+  static const char hx[] = "0123456789ABCDEF";
+  std::string s;
+  for (int i = 0; i < bytes; ++i, v >>= 8) {
+    s += hx[(v >> 4) & 0xF];
+    s += hx[v & 0xF];
+  }
+  return s;
+}
+
+}  // namespace
+
+// db-lib hands out a variant's inner value bytes while its conversion reads
+// them as a structure with a data pointer: whatever the bytes spell must
+// never be dereferenced.
+TEST_F(Values, VariantsAndClrTypesAreNeverReadThroughTheirBytes) {
+  static int secret = 0x5EC2E7;
+  std::string crafted = "0x" + hex_le(reinterpret_cast<std::uintptr_t>(&secret), 8) +
+                        hex_le(16, 4) + hex_le(16, 4) + hex_le(47, 4);
+  std::string wild = "0x" + hex_le(0x10, 8) + hex_le(4096, 4) + hex_le(4096, 4) + hex_le(47, 4);
+  Reply r = one_row({{"crafted", Type::SqlVariant}, {"wild", Type::SqlVariant},
+                     {"plain", Type::SqlVariant}, {"none", Type::SqlVariant},
+                     {"node", Type::Udt}, {"after", Type::Int}},
+                    {crafted, wild, "42", std::nullopt, "0x5AC0", "7"});
+  const auto &res = result(r);
+  EXPECT_EQ(json(res["rows"]), "[[\"<conv_err>\",\"<conv_err>\",\"<conv_err>\",null,\"0x5AC0\",7]]");
+  EXPECT_STREQ(res["columns"][0]["type"].GetString(), "type_98");
+  // The session stays usable for the next batch of the same script.
+  server.on("SELECT 1 AS n", {[] {
+              tds::ResultSet rs;
+              rs.columns = {{"n", Type::Int}};
+              rs.rows = {{"1"}};
+              return rs;
+            }()});
+  Reply two = query("SELECT values\nGO\nSELECT 1 AS n");
+  ASSERT_TRUE(two["ok"].GetBool()) << two.text;
+  EXPECT_EQ(json(two["batches"][1]["results"][0]["rows"]), "[[1]]");
+}

@@ -29,7 +29,8 @@ enum class Type {
   Binary, VarBinary,                // length in bytes (VarBinary: 0 = max, PLP)
   UniqueIdentifier,
   Text, NText, Image, Xml,
-  SqlVariant,                       // values are ints, sent as sql_variant(int)
+  SqlVariant,                       // "0x.." values are sql_variant(varbinary), others sql_variant(int)
+  Udt,                              // a CLR type (sent as hierarchyid); values in hex, sent as PLP
 };
 
 struct Column {
