@@ -1,5 +1,6 @@
 #include "common/capture.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,11 @@ namespace {
 thread_local qv_capture g_cap;
 thread_local std::int32_t g_cap_ready = 0;
 thread_local std::int32_t installed = 0;
+thread_local qv_login_wait g_login_wait;
+
+// A tick that ends this close to the deadline ends the wait: the next tick
+// would overshoot it by more.
+constexpr std::int32_t kLoginDeadlineSlackMs = 500;
 
 constexpr char kGenericServerError[] = "General SQL Server error";
 constexpr std::size_t kGenericServerErrorLen = sizeof(kGenericServerError) - 1;
@@ -24,12 +30,30 @@ bool kills_session(int dberr) {
   return dberr == SYBETIME || dberr == SYBEREAD || dberr == SYBEWRIT || dberr == SYBESEOF;
 }
 
+// The last-error text is read by callers as UTF-8: a broken sequence that
+// came from a caller's argument (a host name, say) becomes U+FFFD.
+void make_err_valid(qv_capture *cap) {
+  std::size_t len = std::strlen(cap->err);
+  if (qv_utf8_valid(cap->err, len)) return;
+  char clean[kErrTextSize];
+  qv_utf8_sanitize_into(cap->err, len, clean, sizeof clean);
+  std::memcpy(cap->err, clean, sizeof clean);
+}
+
 void set_err_text(qv_capture *cap, const char *fmt, va_list ap) {
   qv_vformat_cut(cap->err, sizeof cap->err, fmt, ap);
+  make_err_valid(cap);
   cap->has_err = 1;
 }
 
 }  // namespace
+
+qv_login_wait *qv_login_state() { return &g_login_wait; }
+
+bool qv_login_time_left() {
+  const qv_login_wait &w = g_login_wait;
+  return w.active && qv_elapsed_ms(qv_now_ms(), w.deadline_ms) > kLoginDeadlineSlackMs;
+}
 
 qv_capture *qv_cap() {
   if (!g_cap_ready) qv_reset();
@@ -61,6 +85,14 @@ void qv_seterr_force(const char *fmt, ...) {
   va_end(ap);
 }
 
+void qv_clear_err() {
+  qv_capture *cap = qv_cap();
+  cap->err[0] = '\0';
+  cap->has_err = 0;
+  cap->fatal = 0;
+  cap->reason_locked = 0;
+}
+
 const char *qv_err() { return qv_cap()->err; }
 
 void qv_add_msg(const char *type, int number, int severity, int state, int line,
@@ -80,6 +112,11 @@ void qv_add_msg(const char *type, int number, int severity, int state, int line,
 int qv_err_handler(DBPROCESS *session, int severity, int dberr, int oserr,
                    char *dberrstr, char *oserrstr) {
   if (!dberrstr) return INT_CANCEL;
+  if (g_login_wait.active) {
+    // A login tick ran out: keep waiting until the call's own deadline.
+    if (dberr == SYBETIME && qv_login_time_left()) return INT_CONTINUE;
+    if (dberr == SYBECONN && oserr == ETIMEDOUT) g_login_wait.connect_timed_out = true;
+  }
   qv_capture *cap = qv_cap();
   if (severity > 10 || dberr == SYBECONN) cap->fatal = 1;
   if (oserrstr && *oserrstr)
@@ -129,6 +166,7 @@ const qv_msg *first_error_msg(const qv_capture *cap, int first = 0) {
 void write_refined(qv_capture *cap, const qv_msg *m) {
   qv_format_cut(cap->err, sizeof cap->err, kRefinedFormat, m->text, m->number, m->severity,
                 m->state, m->line);
+  make_err_valid(cap);
 }
 
 }  // namespace

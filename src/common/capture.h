@@ -38,8 +38,23 @@ struct qv_capture {
   std::int32_t error_count;
 };
 
+// The calling thread's login in progress. db-lib waits for a login reply in
+// short process-wide ticks and calls the error handler with a time-out after
+// each; while this call's own deadline has not come, the handler answers
+// "keep waiting" and records nothing.
+struct qv_login_wait {
+  bool active = false;
+  std::int32_t deadline_ms = 0;      // qv_now_ms() reading
+  bool connect_timed_out = false;    // the TCP connect itself ran out of its tick
+};
+qv_login_wait *qv_login_state();
+// True while the calling thread's login deadline has not come yet.
+bool qv_login_time_left();
+
 qv_capture *qv_cap();
 void qv_reset();
+// Forgets the last error and its flags, keeping the recorded messages.
+void qv_clear_err();
 void qv_seterr(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // Like qv_seterr, but also replaces a locked reason (used when the caller
 // knows a better reason than what the callbacks left).

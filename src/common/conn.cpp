@@ -32,6 +32,38 @@ int fail(char *errbuf, std::size_t errsize, const char *message) {
 
 }  // namespace
 
+int qv_conn_store(char *field, std::size_t fieldsize, const char *label, const char *value,
+                  std::size_t len, char *errbuf, std::size_t errsize) {
+  if (len >= fieldsize) {
+    if (errbuf && errsize)
+      std::snprintf(errbuf, errsize, "%s is longer than %zu bytes", label, fieldsize - 1);
+    return -1;
+  }
+  if (std::memchr(value, '\0', len)) {
+    if (errbuf && errsize) std::snprintf(errbuf, errsize, "%s contains U+0000", label);
+    return -1;
+  }
+  std::memcpy(field, value, len);
+  field[len] = '\0';
+  return 0;
+}
+
+namespace {
+
+// A string member stored whole into field; absent or not a string leaves the
+// field empty.
+int store_member(const rapidjson::Value &root, const char *key, char *field,
+                 std::size_t fieldsize, char *errbuf, std::size_t errsize) {
+  const rapidjson::Value *v = qv_json_member(root, key);
+  if (!v || !v->IsString()) return 0;
+  char label[32];
+  std::snprintf(label, sizeof label, "conn_json.%s", key);
+  return qv_conn_store(field, fieldsize, label, v->GetString(), v->GetStringLength(), errbuf,
+                       errsize);
+}
+
+}  // namespace
+
 int qv_conn_parse(const char *conn_json, qv_conn *conn, char *errbuf, std::size_t errsize) {
   qv_conn_defaults(conn);
   if (!conn_json || !*conn_json) return fail(errbuf, errsize, "conn_json is required");
@@ -42,13 +74,14 @@ int qv_conn_parse(const char *conn_json, qv_conn *conn, char *errbuf, std::size_
 
   const char *host = qv_json_str(root, "host", nullptr);
   if (!host || !*host) return fail(errbuf, errsize, "conn_json.host is required");
-  qv_copy_cut(conn->host, sizeof conn->host, host);
+  if (store_member(root, "host", conn->host, sizeof conn->host, errbuf, errsize) != 0) return -1;
   const char *user = qv_json_str(root, "user", nullptr);
   if (!user || !*user) return fail(errbuf, errsize, "conn_json.user is required");
-  qv_copy_cut(conn->user, sizeof conn->user, user);
+  if (store_member(root, "user", conn->user, sizeof conn->user, errbuf, errsize) != 0) return -1;
 
-  qv_copy_cut(conn->password, sizeof conn->password, qv_json_str(root, "password", ""));
-  qv_copy_cut(conn->database, sizeof conn->database, qv_json_str(root, "database", ""));
+  if (store_member(root, "password", conn->password, sizeof conn->password, errbuf, errsize) != 0 ||
+      store_member(root, "database", conn->database, sizeof conn->database, errbuf, errsize) != 0)
+    return -1;
   if (const char *app = qv_json_str(root, "app_name", nullptr))
     qv_copy_cut(conn->app_name, sizeof conn->app_name, app);
 

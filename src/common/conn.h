@@ -9,13 +9,17 @@ constexpr std::int32_t kDefaultTimeoutS = 10;
 constexpr std::int32_t kMaxTimeoutS = 120;
 constexpr char kDefaultAppName[] = "quorvex-dbdesk-core";
 constexpr std::size_t kConnErrSize = 512;  // size of the parser's message buffer
+// Longest values passed whole: db-lib's login fields hold 128 bytes, a host
+// name 255. Longer values are refused, never cut.
+constexpr std::size_t kMaxLoginFieldBytes = 128;
+constexpr std::size_t kMaxHostBytes = 255;
 
 struct qv_conn {
-  char host[256];
+  char host[kMaxHostBytes + 1];
   std::int32_t port;
-  char user[128];
-  char password[256];
-  char database[128];
+  char user[kMaxLoginFieldBytes + 1];
+  char password[kMaxLoginFieldBytes + 1];
+  char database[kMaxLoginFieldBytes + 1];
   std::int32_t encrypt;
   std::int32_t timeout_s;
   char app_name[64];
@@ -33,6 +37,12 @@ void qv_conn_defaults(qv_conn *conn);
 // Parses conn_json into conn; on failure writes the reason into errbuf and
 // returns -1.
 int qv_conn_parse(const char *conn_json, qv_conn *conn, char *errbuf, std::size_t errsize);
+// Stores a connection value of len bytes into field (fieldsize bytes, so at
+// most fieldsize - 1 bytes of value). A longer value, or one holding U+0000,
+// is refused with "<label> is longer than N bytes" / "<label> contains
+// U+0000" in errbuf and -1.
+int qv_conn_store(char *field, std::size_t fieldsize, const char *label, const char *value,
+                  std::size_t len, char *errbuf, std::size_t errsize);
 // 10 below 1, 120 above 120, else the value.
 std::int32_t qv_clamp_timeout(std::int32_t timeout_s);
 

@@ -44,21 +44,12 @@ char *qv_out::release() {
 }
 
 void qv_utf8_sanitize(std::string_view s, qv_out &out) {
-  const auto *u = reinterpret_cast<const unsigned char *>(s.data());
-  std::size_t i = 0;
-  while (i < s.size()) {
-    std::size_t n = qv_utf8_sequence_len(u[i]);
-    if (u[i] < 0x80 || (i + n <= s.size() && qv_utf8_valid(s.data() + i, n))) {
-      out.append(s.data() + i, n);
-      i += n;
-      continue;
-    }
-    // One replacement for the broken sequence: its lead byte and the
-    // continuation bytes that follow it, up to the announced length.
-    std::size_t j = i + 1;
-    while (j < s.size() && j < i + n && (u[j] & 0xC0) == 0x80) ++j;
-    out.append(kReplacementChar, 3);
-    i = j;
+  for (std::size_t i = 0; i < s.size();) {
+    bool valid;
+    std::size_t n = qv_utf8_next_unit(s.data(), s.size(), i, &valid);
+    if (valid) out.append(s.data() + i, n);
+    else out.append(kReplacementChar, 3);
+    i += n;
   }
 }
 

@@ -74,7 +74,7 @@ std::size_t qv_format_cut(char *dst, std::size_t dstsize, const char *fmt, ...) 
   return n;
 }
 
-bool qv_utf8_valid(const char *s, std::size_t len) {
+long long qv_utf8_invalid_at(const char *s, std::size_t len) {
   const auto *u = reinterpret_cast<const unsigned char *>(s);
   std::size_t i = 0;
   while (i < len) {
@@ -84,17 +84,51 @@ bool qv_utf8_valid(const char *s, std::size_t len) {
       continue;
     }
     std::size_t n = qv_utf8_sequence_len(c);
-    if (n == 1 || i + n > len) return false;
+    if (n == 1 || i + n > len) return static_cast<long long>(i);
     for (std::size_t j = 1; j < n; ++j)
-      if (!is_continuation(u[i + j])) return false;
+      if (!is_continuation(u[i + j])) return static_cast<long long>(i);
     unsigned char c1 = u[i + 1];
-    if (c == 0xE0 && c1 < 0xA0) return false;  // overlong
-    if (c == 0xED && c1 >= 0xA0) return false;  // surrogate
-    if (c == 0xF0 && c1 < 0x90) return false;  // overlong
-    if (c == 0xF4 && c1 >= 0x90) return false;  // above U+10FFFF
+    if ((c == 0xE0 && c1 < 0xA0) ||   // overlong
+        (c == 0xED && c1 >= 0xA0) ||  // surrogate
+        (c == 0xF0 && c1 < 0x90) ||   // overlong
+        (c == 0xF4 && c1 >= 0x90))    // above U+10FFFF
+      return static_cast<long long>(i);
     i += n;
   }
-  return true;
+  return -1;
+}
+
+bool qv_utf8_valid(const char *s, std::size_t len) { return qv_utf8_invalid_at(s, len) < 0; }
+
+std::size_t qv_utf8_next_unit(const char *s, std::size_t len, std::size_t i, bool *valid) {
+  const auto *u = reinterpret_cast<const unsigned char *>(s);
+  std::size_t n = qv_utf8_sequence_len(u[i]);
+  if (u[i] < 0x80 || (i + n <= len && qv_utf8_valid(s + i, n))) {
+    *valid = true;
+    return n;
+  }
+  std::size_t j = i + 1;
+  while (j < len && j < i + n && is_continuation(u[j])) ++j;
+  *valid = false;
+  return j - i;
+}
+
+std::size_t qv_utf8_sanitize_into(const char *s, std::size_t len, char *out, std::size_t outsize) {
+  static constexpr char kReplacement[] = "\xEF\xBF\xBD";
+  if (outsize == 0) return 0;
+  std::size_t o = 0;
+  for (std::size_t i = 0; i < len;) {
+    bool valid;
+    std::size_t n = qv_utf8_next_unit(s, len, i, &valid);
+    const char *piece = valid ? s + i : kReplacement;
+    std::size_t piece_len = valid ? n : sizeof kReplacement - 1;
+    if (o + piece_len > outsize - 1) break;
+    std::memcpy(out + o, piece, piece_len);
+    o += piece_len;
+    i += n;
+  }
+  out[o] = '\0';
+  return o;
 }
 
 char *qv_strdup(const char *s) {

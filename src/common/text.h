@@ -29,6 +29,19 @@ std::size_t qv_utf8_sequence_len(unsigned char lead);
 // True when s (len bytes) is well-formed UTF-8 (no overlongs, surrogates or
 // code points above U+10FFFF).
 bool qv_utf8_valid(const char *s, std::size_t len);
+// Offset of the first byte that does not start a well-formed UTF-8 sequence;
+// -1 when all of s is well-formed.
+long long qv_utf8_invalid_at(const char *s, std::size_t len);
+
+// The next unit of s from offset i: a well-formed sequence (*valid true) or
+// a broken one, its lead byte and the continuation bytes that follow it up
+// to the announced length (*valid false). Returns the unit's byte count.
+std::size_t qv_utf8_next_unit(const char *s, std::size_t len, std::size_t i, bool *valid);
+
+// Copies s into out (outsize bytes, terminator included) with every broken
+// sequence replaced by U+FFFD, cut on a character boundary. Returns the
+// length written.
+std::size_t qv_utf8_sanitize_into(const char *s, std::size_t len, char *out, std::size_t outsize);
 
 // A malloc copy of s, or null when s is null or memory runs out.
 char *qv_strdup(const char *s);

@@ -1,6 +1,7 @@
 #include "exec/session.h"
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 
@@ -12,6 +13,7 @@ namespace {
 
 constexpr std::size_t kAddressSize = 320;
 constexpr std::size_t kSecondsTextSize = 16;
+constexpr int kLoginTickS = 1;
 
 std::once_flag g_dbinit_once;
 int g_dbinit_done = 0;
@@ -25,20 +27,69 @@ int effective_timeout(const qv_conn *conn) {
   return conn->timeout_s > 0 ? conn->timeout_s : kDefaultTimeoutS;
 }
 
-// Fills the login record; -1 when encryption was asked and db-lib refuses it.
-int fill_login(LOGINREC *login, const qv_conn *conn, const char *database) {
-  DBSETLUSER(login, conn->user);
-  DBSETLPWD(login, conn->password);
-  DBSETLAPP(login, conn->app_name[0] ? conn->app_name : kDefaultAppName);
-  DBSETLHOST(login, kClientHostName);
-  DBSETLCHARSET(login, kClientCharset);
-  if (conn->encrypt && dbsetlbool(login, 1, DBSETENCRYPT) == FAIL) {
-    qv_seterr("%s", kEncryptionRefused);
+// Sets one text field of the login record. db-lib converts it to UTF-16 and
+// would cut it at the first byte it cannot convert, and it leaves a field it
+// refuses (over 128 bytes) empty: both would log in as someone else.
+int set_login_text(LOGINREC *login, int which, const char *what, const char *value) {
+  if (!qv_utf8_valid(value, std::strlen(value))) {
+    qv_seterr("the login's %s is not valid UTF-8", what);
     return -1;
   }
-  dbsetlversion(login, DBVERSION_74);
-  if (database && *database) DBSETLDBNAME(login, database);
+  if (dbsetlname(login, value, which) == FAIL) {
+    qv_seterr_force("db-lib refused the login's %s", what);
+    return -1;
+  }
   return 0;
+}
+
+// Fills the login record; -1 (reason recorded) when a field cannot be set,
+// or when encryption was asked and db-lib refuses it.
+int fill_login(LOGINREC *login, const qv_conn *conn, const char *database) {
+  if (set_login_text(login, DBSETUSER, "user name", conn->user) != 0 ||
+      set_login_text(login, DBSETPWD, "password", conn->password) != 0 ||
+      set_login_text(login, DBSETAPP, "application name",
+                     conn->app_name[0] ? conn->app_name : kDefaultAppName) != 0 ||
+      set_login_text(login, DBSETHOST, "client host name", kClientHostName) != 0 ||
+      set_login_text(login, DBSETCHARSET, "character set", kClientCharset) != 0)
+    return -1;
+  if (conn->encrypt && dbsetlbool(login, 1, DBSETENCRYPT) == FAIL) {
+    qv_seterr_force("%s", kEncryptionRefused);
+    return -1;
+  }
+  if (dbsetlversion(login, DBVERSION_74) == FAIL) {
+    qv_seterr_force("db-lib refused TDS version 7.4 for the login");
+    return -1;
+  }
+  if (database && *database) return set_login_text(login, DBSETDBNAME, "database", database);
+  return 0;
+}
+
+// The calling thread's login wait, active for one open.
+struct login_wait_scope {
+  explicit login_wait_scope(int timeout_s) {
+    qv_login_wait *w = qv_login_state();
+    w->active = true;
+    w->deadline_ms = qv_now_ms() + timeout_s * 1000;
+    w->connect_timed_out = false;
+  }
+  ~login_wait_scope() { qv_login_state()->active = false; }
+  login_wait_scope(const login_wait_scope &) = delete;
+  login_wait_scope &operator=(const login_wait_scope &) = delete;
+};
+
+// Connects and logs in, within the call's own login time-out. db-lib's login
+// time-out is one short process-wide tick; the error handler keeps waiting
+// until this call's deadline. A TCP connect that ran out of its tick is
+// tried again while time is left.
+DBPROCESS *connect_within(LOGINREC *login, const char *address, int timeout_s) {
+  login_wait_scope wait(timeout_s);
+  for (;;) {
+    qv_login_state()->connect_timed_out = false;
+    DBPROCESS *session = tdsdbopen(login, address, 0);
+    if (session || !qv_login_state()->connect_timed_out || !qv_login_time_left())
+      return session;
+    qv_clear_err();
+  }
 }
 
 // The reason for a failed open: the first error the server sent during the
@@ -71,6 +122,9 @@ int qv_dbinit_once() {
   try {
     std::call_once(g_dbinit_once, [] {
       if (dbinit() == FAIL) throw std::runtime_error("dbinit");
+      // The only process-wide time-out ever set: the login tick. Statement
+      // time-outs are pinned per session.
+      dbsetlogintime(kLoginTickS);
       g_dbinit_done = 1;
     });
   } catch (const std::runtime_error &) {
@@ -84,8 +138,6 @@ int qv_dbinit_once() {
 DBPROCESS *qv_open(const qv_conn *conn, const char *database) {
   if (qv_dbinit_once() != 0) return nullptr;
   int timeout = effective_timeout(conn);
-  dbsetlogintime(timeout);
-  dbsettime(timeout);
 
   login_ptr login(dblogin());
   if (!login) {
@@ -97,7 +149,7 @@ DBPROCESS *qv_open(const qv_conn *conn, const char *database) {
   char address[kAddressSize];
   qv_format_cut(address, sizeof address, "%s:%d", conn->host, conn->port);
   qv_cap()->fatal = 0;
-  qv_session session(tdsdbopen(login.get(), address, 0));
+  qv_session session(connect_within(login.get(), address, timeout));
   login.reset();
   if (!session || qv_cap()->fatal) {
     session.reset();
@@ -120,6 +172,13 @@ void qv_close(DBPROCESS *session) {
 bool qv_session_dead(DBPROCESS *session) { return dbdead(session) != FALSE; }
 
 int qv_send(DBPROCESS *session, const char *sql) {
+  // db-lib converts the text to UTF-16 and, at the first byte it cannot
+  // convert, sends only what came before it: a cut statement that runs.
+  long long bad = qv_utf8_invalid_at(sql, std::strlen(sql));
+  if (bad >= 0) {
+    qv_seterr("statement text is not valid UTF-8 (byte %lld); nothing was sent", bad);
+    return -1;
+  }
   dbfreebuf(session);
   if (dbcmd(session, sql) == FAIL) {
     qv_seterr("dbcmd() failed");

@@ -1,4 +1,6 @@
 // Trying a set of connection settings before the front end stores them.
+#include <cstring>
+
 #include "common/capture.h"
 #include "common/conn.h"
 #include "common/operation.h"
@@ -14,15 +16,28 @@ constexpr std::size_t kVersionTextSize = 512;
 constexpr std::size_t kDatabaseTextSize = 256;
 constexpr int kMaxPort = 65535;
 
-void fill_conn(qv_conn *conn, const char *host, int port, const char *user,
-               const char *password, const char *database, int encrypt, int timeout_s) {
-  qv_copy_cut(conn->host, sizeof conn->host, host);
+int store(char *field, std::size_t fieldsize, const char *label, const char *value) {
+  char errbuf[kConnErrSize];
+  if (!value) value = "";
+  if (qv_conn_store(field, fieldsize, label, value, std::strlen(value), errbuf, sizeof errbuf) == 0)
+    return 0;
+  qv_seterr("%s", errbuf);
+  return -1;
+}
+
+// The settings as given; -1 (reason recorded) when a value does not fit
+// whole.
+int fill_conn(qv_conn *conn, const char *host, int port, const char *user, const char *password,
+              const char *database, int encrypt, int timeout_s) {
+  if (store(conn->host, sizeof conn->host, "host", host) != 0 ||
+      store(conn->user, sizeof conn->user, "user", user) != 0 ||
+      store(conn->password, sizeof conn->password, "password", password) != 0 ||
+      store(conn->database, sizeof conn->database, "database", database) != 0)
+    return -1;
   conn->port = port > 0 ? port : kDefaultPort;
-  qv_copy_cut(conn->user, sizeof conn->user, user);
-  qv_copy_cut(conn->password, sizeof conn->password, password ? password : "");
-  qv_copy_cut(conn->database, sizeof conn->database, database ? database : "");
   conn->encrypt = encrypt;
   conn->timeout_s = qv_clamp_timeout(timeout_s);
+  return 0;
 }
 
 struct probe_results {
@@ -31,10 +46,12 @@ struct probe_results {
   int spid = 0;
 };
 
-void probe(DBPROCESS *session, probe_results *out) {
+// Asks the version and the current database; false when the session died
+// meanwhile (a probe that merely fails leaves its text empty).
+bool probe(DBPROCESS *session, probe_results *out) {
   qv_scalar(session, "SELECT @@version", out->version, sizeof out->version);
   qv_scalar(session, "SELECT DB_NAME()", out->database, sizeof out->database);
-  out->spid = dbspid(session);
+  return !qv_session_dead(session);
 }
 
 }  // namespace
@@ -52,7 +69,8 @@ char *qv_impl_connect_test(const char *host, int port, const char *user, const c
     return qv_err_json();
   }
   qv_scoped_conn conn;
-  fill_conn(&conn, host, port, user, password, database, encrypt, timeout_s);
+  if (fill_conn(&conn, host, port, user, password, database, encrypt, timeout_s) != 0)
+    return qv_err_json();
 
   std::int32_t start = qv_now_ms();
   qv_session session(qv_open(&conn, conn.database[0] ? conn.database : "master"));
@@ -60,7 +78,8 @@ char *qv_impl_connect_test(const char *host, int port, const char *user, const c
   probe_results found;
   bool opened = session != nullptr;
   if (opened) {
-    probe(session.get(), &found);
+    found.spid = dbspid(session.get());
+    opened = probe(session.get(), &found);
     session.reset();
   }
 

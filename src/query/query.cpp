@@ -1,5 +1,6 @@
 // The query window: runs a script batch by batch on one session.
 #include <cstdlib>
+#include <cstring>
 
 #include "common/capture.h"
 #include "common/conn.h"
@@ -58,6 +59,11 @@ char *qv_impl_query(const char *conn_json, const char *database, const char *sql
   if (qv_conn_load(conn_json, &conn) != 0) return qv_err_json();
   if (!sql || !*sql) {
     qv_seterr("sql is required");
+    return qv_err_json();
+  }
+  long long bad = qv_utf8_invalid_at(sql, std::strlen(sql));
+  if (bad >= 0) {
+    qv_seterr("sql is not valid UTF-8 (byte %lld)", bad);
     return qv_err_json();
   }
   if (timeout_s > 0) conn.timeout_s = timeout_s > kMaxTimeoutS ? kMaxTimeoutS : timeout_s;

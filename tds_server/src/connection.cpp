@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <exception>
+#include <thread>
 #include <type_traits>
 
 #include "builtins.h"
@@ -133,6 +134,7 @@ bool Connection::answer_prelogin() {
 bool Connection::answer_login(const Packet &message, int prelogin_encryption) {
   const auto login = parse_login7(message.payload);
   if (!login) return false;
+  if (const auto delay = state_.login_delay(); delay.count() > 0) std::this_thread::sleep_for(delay);
   const bool password_ok = state_.password_matches(login->user, login->password);
   const auto database =
       login->database.empty() ? std::optional<std::string>("master") : state_.find_database(login->database);

@@ -33,6 +33,7 @@ void Server::add_user(const std::string &user, const std::string &password) {
 void Server::add_database(const std::string &name) { impl_->state.add_database(name); }
 void Server::set_version_text(const std::string &text) { impl_->state.set_version_text(text); }
 void Server::set_first_spid(int spid) { impl_->state.set_first_spid(spid); }
+void Server::set_login_delay(std::chrono::milliseconds delay) { impl_->state.set_login_delay(delay); }
 void Server::set_utf8_collation(bool utf8) { impl_->state.set_utf8_collation(utf8); }
 
 void Server::on(const std::string &exact_sql, Reply reply) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,8 @@ class ServerState {
   int take_spid();
   void set_utf8_collation(bool utf8) { utf8_collation_ = utf8; }
   bool utf8_collation() const { return utf8_collation_; }
+  void set_login_delay(std::chrono::milliseconds d) { login_delay_ms_ = d.count(); }
+  std::chrono::milliseconds login_delay() const { return std::chrono::milliseconds(login_delay_ms_.load()); }
 
   void add_exact(const std::string &sql, Reply reply);
   void add_regex(const std::string &pattern, Reply reply);
@@ -63,6 +66,7 @@ class ServerState {
   std::vector<BatchRecord> batches_;
   int attentions_ = 0;
   std::atomic<bool> utf8_collation_{false};
+  std::atomic<long long> login_delay_ms_{0};
 };
 
 }  // namespace tds::detail

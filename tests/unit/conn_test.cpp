@@ -84,17 +84,39 @@ TEST(ConnParse, PortAndTimeoutFallBackOrClamp) {
         << member;
 }
 
-TEST(ConnParse, LongFieldsAreCutOnCharacterBoundaries) {
-  const std::string json = R"({"host":")" + std::string(300, 'h') + R"(","user":")" +
-                           repeat("\xF0\x9F\x98\x80", 40) + R"(","password":")" +
-                           std::string(300, 'p') + R"(","database":")" + std::string(200, 'd') +
-                           R"(","app_name":")" + repeat("\xE2\x82\xAC", 22) + R"("})";
-  EXPECT_EQ(parse(json.c_str()), std::string(255, 'h') + "|" + repeat("\xF0\x9F\x98\x80", 31) +
-                                     "|" + std::string(255, 'p') + "|" + std::string(127, 'd') +
-                                     "|" + repeat("\xE2\x82\xAC", 21) + "|1433|10|0");
-  // 255 bytes would end inside the 128th two-byte character.
-  EXPECT_EQ(parse((R"({"user":"u","host":")" + repeat("\xC3\xA9", 150) + R"("})").c_str()),
-            repeat("\xC3\xA9", 127) + "|u|||quorvex-dbdesk-core|1433|10|0");
+// Credentials and targets go whole up to db-lib's limits and are refused
+// beyond them: a cut user or password is another principal. Only the
+// application name, a label, is cut.
+TEST(ConnParse, LoginFieldsAreWholeOrRefused) {
+  const std::string euro43 = repeat("\xE2\x82\xAC", 43);  // 129 bytes
+  const struct {
+    std::string extra;
+    std::string expected;
+  } cases[] = {
+      {R"("user":")" + std::string(128, 'u') + R"(")",
+       "h|" + std::string(128, 'u') + "|||quorvex-dbdesk-core|1433|10|0"},
+      {R"("password":")" + repeat("\xE2\x82\xAC", 42) + R"(","database":")" +
+           std::string(128, 'd') + R"(")",
+       "h|u|" + repeat("\xE2\x82\xAC", 42) + "|" + std::string(128, 'd') +
+           "|quorvex-dbdesk-core|1433|10|0"},
+      {R"("password":")" + euro43 + R"(")", "-1:conn_json.password is longer than 128 bytes"},
+      {R"("user":")" + repeat("\xC3\xA9", 100) + R"(")", "-1:conn_json.user is longer than 128 bytes"},
+      {R"("database":")" + std::string(129, 'd') + R"(")",
+       "-1:conn_json.database is longer than 128 bytes"},
+      {R"("password":"se\u0000cret")", "-1:conn_json.password contains U+0000"},
+      {R"("user":"sa\u0000x")", "-1:conn_json.user contains U+0000"},
+      {R"("app_name":")" + repeat("\xE2\x82\xAC", 22) + R"(")",
+       "h|u|||" + repeat("\xE2\x82\xAC", 21) + "|1433|10|0"},
+  };
+  for (const auto &c : cases) {
+    // "user" first in the document wins, so the override goes before the defaults.
+    std::string json = "{" + c.extra + R"(,"host":"h","user":"u"})";
+    EXPECT_EQ(parse(json.c_str()), c.expected) << json;
+  }
+  EXPECT_EQ(parse((R"({"user":"u","host":")" + std::string(255, 'h') + R"("})").c_str()),
+            std::string(255, 'h') + "|u|||quorvex-dbdesk-core|1433|10|0");
+  EXPECT_EQ(parse((R"({"user":"u","host":")" + std::string(256, 'h') + R"("})").c_str()),
+            "-1:conn_json.host is longer than 255 bytes");
 }
 
 TEST(ConnLoad, RecordsTheReason) {

@@ -128,6 +128,8 @@ class Server {
   void add_database(const std::string &name);  // master, msdb, tempdb exist by default
   void set_version_text(const std::string &text);  // the SELECT @@version answer
   void set_first_spid(int spid);  // default 51; each connection gets the next id
+  // Waits this long before answering each LOGIN7 (default 0).
+  void set_login_delay(std::chrono::milliseconds delay);
   // char/varchar/text columns (and the session) use Latin1_General_CI_AS by
   // default, so their data travels in Windows-1252 (other characters become
   // '?', as in such a column). true switches to a *_UTF8 collation: UTF-8
