@@ -43,6 +43,15 @@ TEST_F(Hardening, InvalidUtf8IsRefusedBeforeAnythingIsSent) {
   EXPECT_TRUE(server.batches().empty());
 }
 
+TEST_F(Hardening, GoInsideQuotedNamesAndNestedCommentsStaysInItsBatch) {
+  query("SELECT \"it's\"\nGO\nSELECT [it]]'s]\nGO\n/* a /* b */ GO */ SELECT 3");
+  std::vector<std::string> sent;
+  for (const auto &b : server.batches())
+    if (b.sql.rfind("SELECT", 0) == 0 || b.sql.rfind("/*", 0) == 0) sent.push_back(b.sql);
+  EXPECT_EQ(sent, (std::vector<std::string>{"SELECT \"it's\"", "SELECT [it]]'s]",
+                                             "/* a /* b */ GO */ SELECT 3"}));
+}
+
 TEST_F(Hardening, CredentialsReachTheServerWholeOrNotAtAll) {
   const std::string user128(128, 'u');
   std::string euro42, euro43;

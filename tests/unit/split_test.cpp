@@ -42,8 +42,15 @@ INSTANTIATE_TEST_SUITE_P(Scripts, SplitGo, ::testing::Values(
   SplitCase{"A\nGO;\nGOTO next\nGO 5 x\nGO - 1\n\fGO\nG", {"A\nGO;\nGOTO next\nGO 5 x\nGO - 1\n\fGO\nG"}},
   // GO inside strings, bracketed identifiers and block comments.
   SplitCase{"SELECT 'it''s\nGO\nx'\nGO\nB", {"SELECT 'it''s\nGO\nx'", "B"}},
-  SplitCase{"SELECT [a\nGO\nb]]\nGO\nB", {"SELECT [a\nGO\nb]]", "B"}},
-  SplitCase{"/* /* a\nGO\n*/ x\nGO\nB", {"/* /* a\nGO\n*/ x", "B"}},
+  SplitCase{"SELECT [a\nGO\nb]\nGO\nB", {"SELECT [a\nGO\nb]", "B"}},
+  SplitCase{"/* a\nGO\n*/ x\nGO\nB", {"/* a\nGO\n*/ x", "B"}},
+  // Double-quoted identifiers, doubled closing quotes and nested comments.
+  SplitCase{"SELECT \"it's\"\nGO\nSELECT 2", {"SELECT \"it's\"", "SELECT 2"}},
+  SplitCase{"SELECT \"a\"\"\nGO\n\"\nGO\nB", {"SELECT \"a\"\"\nGO\n\"", "B"}},
+  SplitCase{"SELECT [it]]'s]\nGO\nSELECT 2", {"SELECT [it]]'s]", "SELECT 2"}},
+  SplitCase{"SELECT [a\nGO\nb]]\nGO\nB]\nGO\nC", {"SELECT [a\nGO\nb]]\nGO\nB]", "C"}},
+  SplitCase{"/* a /* b */ GO */\nGO\nB", {"/* a /* b */ GO */", "B"}},
+  SplitCase{"/* /* a\nGO\n*/ x\nGO\n*/\nGO\nB", {"/* /* a\nGO\n*/ x\nGO\n*/", "B"}},
   // Markers inside a line comment, string or bracketed identifier are inert.
   SplitCase{"SELECT 1 -- it's /*\nGO\nB", {"SELECT 1 -- it's /*", "B"}},
   SplitCase{"SELECT '--'\nGO\n[/*]\nGO\nB", {"SELECT '--'", "[/*]", "B"}},
