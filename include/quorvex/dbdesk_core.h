@@ -28,7 +28,7 @@ extern "C" {
 #define DBDESK_CORE_API __attribute__((visibility("default")))
 #endif
 
-/* The library version, "1.0.0". Static text: never pass it to dbdesk_core_free.
+/* The library version, "1.1.0". Static text: never pass it to dbdesk_core_free.
  * The same pointer is returned on every call. */
 DBDESK_CORE_API const char *dbdesk_core_version(void);
 
@@ -117,6 +117,23 @@ DBDESK_CORE_API char *dbdesk_core_admin(const char *conn_json,
                                         const char *kind,
                                         const char *database,
                                         const char *arg);
+
+/* Stops every call currently running under tag: the optional "tag" member
+ * of the connection document (a non-empty string of at most 128 bytes,
+ * chosen by the caller, e.g. one per query tab; several calls may share
+ * one). Returns at once with {"ok":true,"cancelled":N,"error":null}, N being
+ * the number of calls signalled (0 when none ran under tag); a NULL or empty
+ * tag gets the error envelope. The reply is released with dbdesk_core_free.
+ *
+ * Threading: call it from any thread, typically another than the one
+ * running the call; it never waits for the cancelled calls. Each cancelled
+ * call notices on its own thread within about a second: a login in progress
+ * is abandoned, a statement the server is working on is told to stop
+ * (ATTENTION), a row stream is cancelled, and no further statement is sent.
+ * The call then closes its session and fails as it would for a failed
+ * statement, with the text "cancelled by the caller" (a query keeps the
+ * batches received so far). Since 1.1.0. */
+DBDESK_CORE_API char *dbdesk_core_cancel(const char *tag);
 
 #ifdef __cplusplus
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 
+#include "common/cancel.h"
 #include "common/reply.h"
 #include "common/text.h"
 
@@ -112,6 +113,13 @@ void qv_add_msg(const char *type, int number, int severity, int state, int line,
 int qv_err_handler(DBPROCESS *session, int severity, int dberr, int oserr,
                    char *dberrstr, char *oserrstr) {
   if (!dberrstr) return INT_CANCEL;
+  if (dberr == SYBETIME && qv_cancel_requested()) {
+    // The caller stopped this call: a login is abandoned; a wait for the
+    // server (db-lib's interrupt polling turns it into a time-out) ends with
+    // an ATTENTION that keeps the session usable.
+    qv_record_cancelled();
+    return g_login_wait.active ? INT_CANCEL : INT_TIMEOUT;
+  }
   if (g_login_wait.active) {
     // A login tick ran out: keep waiting until the call's own deadline.
     if (dberr == SYBETIME && qv_login_time_left()) return INT_CONTINUE;

@@ -80,7 +80,8 @@ int qv_conn_parse(const char *conn_json, qv_conn *conn, char *errbuf, std::size_
   if (store_member(root, "user", conn->user, sizeof conn->user, errbuf, errsize) != 0) return -1;
 
   if (store_member(root, "password", conn->password, sizeof conn->password, errbuf, errsize) != 0 ||
-      store_member(root, "database", conn->database, sizeof conn->database, errbuf, errsize) != 0)
+      store_member(root, "database", conn->database, sizeof conn->database, errbuf, errsize) != 0 ||
+      store_member(root, "tag", conn->tag, sizeof conn->tag, errbuf, errsize) != 0)
     return -1;
   if (const char *app = qv_json_str(root, "app_name", nullptr))
     qv_copy_cut(conn->app_name, sizeof conn->app_name, app);

@@ -13,6 +13,7 @@ constexpr std::size_t kConnErrSize = 512;  // size of the parser's message buffe
 // name 255. Longer values are refused, never cut.
 constexpr std::size_t kMaxLoginFieldBytes = 128;
 constexpr std::size_t kMaxHostBytes = 255;
+constexpr std::size_t kMaxTagBytes = 128;  // the optional "tag" calls are cancelled by
 
 struct qv_conn {
   char host[kMaxHostBytes + 1];
@@ -23,6 +24,7 @@ struct qv_conn {
   std::int32_t encrypt;
   std::int32_t timeout_s;
   char app_name[64];
+  char tag[kMaxTagBytes + 1];  // empty: the call cannot be cancelled by tag
 };
 
 // A qv_conn that wipes its password when it goes out of scope.

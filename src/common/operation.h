@@ -20,6 +20,7 @@ char *qv_impl_storage(const char *conn_json, const char *database, const char *a
                       const char *arg);
 char *qv_impl_admin(const char *conn_json, const char *kind, const char *database,
                     const char *arg);
+char *qv_impl_cancel(const char *tag);
 
 // The answer of an operation that is not built yet: the error envelope
 // "not implemented yet".

@@ -1,5 +1,6 @@
 #include "exec/batch.h"
 
+#include "common/cancel.h"
 #include "common/reply.h"
 #include "exec/results.h"
 #include "exec/session.h"
@@ -27,7 +28,7 @@ int read_result_set(DBPROCESS *session, int limit, qv_reply *w) {
     w->member_bool("truncated", stats.truncated);
     w->end_object();
   }
-  return stats.dead ? -1 : 0;
+  return stats.failed() ? -1 : 0;
 }
 
 }  // namespace
@@ -54,7 +55,7 @@ int qv_run_batch(DBPROCESS *session, const char *sql, int max_rows, qv_batch *ba
       return next == 0 ? 0 : -1;
     }
     if (read_result_set(session, limit, batch->doc) != 0) {
-      if (!qv_session_dead(session)) qv_finish_results(session);
+      if (!qv_session_dead(session) && !qv_cancel_requested()) qv_finish_results(session);
       return -1;
     }
   }

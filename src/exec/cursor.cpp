@@ -45,6 +45,10 @@ const qv_columns *qv_cursor::columns(bool ask_nullable) {
 
 int qv_cursor::next() {
   if (!open_) return 0;
+  if (qv_cancel_results_if_asked(session_)) {
+    finished_ = true;
+    return fail();
+  }
   STATUS st = dbnextrow(session_);
   if (st == NO_MORE_ROWS) {
     open_ = false;

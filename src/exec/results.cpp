@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "common/cancel.h"
 #include "common/capture.h"
 #include "common/reply.h"
 #include "exec/session.h"
@@ -12,6 +13,12 @@ qv_cell_buffer::qv_cell_buffer() : data(static_cast<char *>(std::malloc(kCellBuf
   if (!data) qv_seterr("out of memory");
 }
 qv_cell_buffer::~qv_cell_buffer() { std::free(data); }
+
+bool qv_cancel_results_if_asked(DBPROCESS *session) {
+  if (!qv_stop_if_cancelled()) return false;
+  if (!qv_session_dead(session)) dbcancel(session);
+  return true;
+}
 
 int qv_next_result_with_columns(DBPROCESS *session) {
   int failures = 0;
@@ -32,9 +39,10 @@ int qv_next_result_with_columns(DBPROCESS *session) {
 namespace {
 
 // Fetches and drops the rows of the current result set; false when the
-// session died meanwhile.
+// session died meanwhile. A cancelled call cancels the rest instead.
 bool drain_rows(DBPROCESS *session) {
   for (;;) {
+    if (qv_cancel_results_if_asked(session)) return !qv_session_dead(session);
     STATUS st = dbnextrow(session);
     if (st == NO_MORE_ROWS) return true;
     if (st == FAIL) return !qv_session_dead(session);
@@ -87,9 +95,14 @@ qv_row_stats qv_write_rows(DBPROCESS *session, const qv_columns &cols, int limit
       stats.dead = qv_session_dead(session);
       break;
     }
+    if (qv_cancel_results_if_asked(session)) {
+      stats.cancelled = true;
+      break;
+    }
     if (stats.count >= limit) {
       stats.truncated = true;
       stats.dead = !drain_rows(session);
+      stats.cancelled = qv_cancel_requested();
       break;
     }
     qv_append_row(session, w, cols.cols.get(), cols.count, buf, kCellBufSize);
@@ -119,7 +132,7 @@ int select_first(DBPROCESS *session, const char *sql, int max_rows, qv_reply *w,
   if (w && with_columns) qv_write_columns(*w, cols);
   qv_row_stats stats = qv_write_rows(session, cols, reader_limit(max_rows), w, buf.data);
   if (row_count) *row_count = stats.count;
-  if (stats.dead) return -1;
+  if (stats.failed()) return -1;
   qv_finish_results(session);
   return 0;
 }

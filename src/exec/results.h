@@ -50,7 +50,12 @@ struct qv_row_stats {
   int count = 0;           // rows rendered
   bool truncated = false;  // more rows than the limit came and were dropped
   bool dead = false;       // the session died while rows were read
+  bool cancelled = false;  // the caller stopped the call; the rest was cancelled
+  bool failed() const { return dead || cancelled; }
 };
+// When the calling thread's call was cancelled: tells the server to stop
+// sending the current results (ATTENTION), records the reason, returns true.
+bool qv_cancel_results_if_asked(DBPROCESS *session);
 // Writes "columns": [...] for cols.
 void qv_write_columns(qv_reply &w, const qv_columns &cols);
 // Writes "rows": [...] (when w is given) streaming the current result set:

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "common/cancel.h"
 #include "common/capture.h"
 #include "common/text.h"
 #include "exec/results.h"
@@ -86,7 +87,8 @@ DBPROCESS *connect_within(LOGINREC *login, const char *address, int timeout_s) {
   for (;;) {
     qv_login_state()->connect_timed_out = false;
     DBPROCESS *session = tdsdbopen(login, address, 0);
-    if (session || !qv_login_state()->connect_timed_out || !qv_login_time_left())
+    if (session || !qv_login_state()->connect_timed_out || !qv_login_time_left() ||
+        qv_stop_if_cancelled())
       return session;
     qv_clear_err();
   }
@@ -106,6 +108,27 @@ void pin_statement_timeout(DBPROCESS *session, int seconds) {
   std::snprintf(text, sizeof text, "%d", seconds);
   dbsetopt(session, DBSETTIME, text, 0);
 }
+
+// db-lib polls these while it waits on the socket: a cancelled call turns
+// the wait into a time-out, which the error handler answers with ATTENTION.
+int cancel_check(void *) { return qv_cancel_requested() ? TRUE : FALSE; }
+int cancel_handle(void *) { return INT_CANCEL; }
+
+// The call's registration under its tag, ended when the open fails.
+struct cancel_registration {
+  explicit cancel_registration(const char *tag) { qv_cancel_begin(tag); }
+  ~cancel_registration() {
+    if (!kept) qv_cancel_end();
+  }
+  cancel_registration(const cancel_registration &) = delete;
+  cancel_registration &operator=(const cancel_registration &) = delete;
+  bool kept = false;
+};
+
+struct dbclose_deleter {
+  void operator()(DBPROCESS *session) const { dbclose(session); }
+};
+using opening_session = std::unique_ptr<DBPROCESS, dbclose_deleter>;
 
 void set_text_size(DBPROCESS *session) {
   dbfreebuf(session);
@@ -137,6 +160,7 @@ int qv_dbinit_once() {
 
 DBPROCESS *qv_open(const qv_conn *conn, const char *database) {
   if (qv_dbinit_once() != 0) return nullptr;
+  cancel_registration registration(conn->tag);
   int timeout = effective_timeout(conn);
 
   login_ptr login(dblogin());
@@ -149,29 +173,35 @@ DBPROCESS *qv_open(const qv_conn *conn, const char *database) {
   char address[kAddressSize];
   qv_format_cut(address, sizeof address, "%s:%d", conn->host, conn->port);
   qv_cap()->fatal = 0;
-  qv_session session(connect_within(login.get(), address, timeout));
+  opening_session session(connect_within(login.get(), address, timeout));
   login.reset();
-  if (!session || qv_cap()->fatal) {
+  if (!session || qv_cap()->fatal || qv_stop_if_cancelled()) {
     session.reset();
-    record_open_failure(conn);
+    if (!qv_cancel_requested()) record_open_failure(conn);
     return nullptr;
   }
+  dbsetinterrupt(session.get(), cancel_check, cancel_handle);
   pin_statement_timeout(session.get(), timeout);
   set_text_size(session.get());
   if (database && *database && dbuse(session.get(), database) == FAIL) {
     if (!qv_err()[0]) qv_seterr("cannot open database '%s'", database);
     return nullptr;
   }
+  if (qv_stop_if_cancelled()) return nullptr;
+  registration.kept = true;
   return session.release();
 }
 
 void qv_close(DBPROCESS *session) {
-  if (session) dbclose(session);
+  if (!session) return;
+  dbclose(session);
+  qv_cancel_end();
 }
 
 bool qv_session_dead(DBPROCESS *session) { return dbdead(session) != FALSE; }
 
 int qv_send(DBPROCESS *session, const char *sql) {
+  if (qv_stop_if_cancelled()) return -1;
   // db-lib converts the text to UTF-16 and, at the first byte it cannot
   // convert, sends only what came before it: a cut statement that runs.
   long long bad = qv_utf8_invalid_at(sql, std::strlen(sql));

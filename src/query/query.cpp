@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/cancel.h"
 #include "common/capture.h"
 #include "common/conn.h"
 #include "common/operation.h"
@@ -38,6 +39,11 @@ bool run_batches(DBPROCESS *session, const qv_batch_list &list, int max_rows, qv
   r.key("batches");
   r.begin_array();
   for (int i = 0; i < list.count; ++i) {
+    // A cancelled call sends no further batch.
+    if (qv_stop_if_cancelled()) {
+      ok = false;
+      break;
+    }
     r.begin_object();
     r.member_int("batch", i + 1);
     qv_batch batch;

@@ -13,7 +13,7 @@
 
 namespace {
 
-const char g_version[] = "1.0.0";
+const char g_version[] = "1.1.0";
 
 struct required_arg {
   const char *name;
@@ -132,6 +132,10 @@ char *dbdesk_core_admin(const char *conn_json, const char *kind, const char *dat
                         const char *arg) {
   return framed({{"conn_json", conn_json}, {"kind", kind}},
                 [&] { return qv_impl_admin(conn_json, kind, database, arg); });
+}
+
+char *dbdesk_core_cancel(const char *tag) {
+  return framed({{"tag", tag}}, [&] { return qv_impl_cancel(tag); });
 }
 
 }  // extern "C"

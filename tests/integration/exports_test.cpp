@@ -18,7 +18,7 @@ const std::set<std::string> kExported = {
     "dbdesk_core_connect_test", "dbdesk_core_tree",           "dbdesk_core_query",
     "dbdesk_core_kill_spid",    "dbdesk_core_script_object",  "dbdesk_core_editgrid_load",
     "dbdesk_core_editgrid_apply", "dbdesk_core_activity",     "dbdesk_core_storage",
-    "dbdesk_core_admin"};
+    "dbdesk_core_admin",        "dbdesk_core_cancel"};
 
 std::string envelope_error(char *p) {
   Reply r = take(p);
@@ -27,7 +27,7 @@ std::string envelope_error(char *p) {
   return r["error"].GetString();
 }
 
-TEST(ExportedSurface, ExactlyTheThirteenFunctionsAreExported) {
+TEST(ExportedSurface, ExactlyTheHeadersFunctionsAreExportedUnderTheirVersions) {
   void *lib = dlopen(QV_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(lib, nullptr) << dlerror();
   for (const auto &name : kExported) EXPECT_NE(dlsym(lib, name.c_str()), nullptr) << name;
@@ -38,6 +38,7 @@ TEST(ExportedSurface, ExactlyTheThirteenFunctionsAreExported) {
   FILE *nm = popen(cmd.c_str(), "r");
   ASSERT_NE(nm, nullptr);
   std::set<std::string> defined;
+  std::set<std::string> versions;
   char line[512];
   while (std::fgets(line, sizeof line, nm)) {
     char addr[64], type[8], name[400];
@@ -45,6 +46,12 @@ TEST(ExportedSurface, ExactlyTheThirteenFunctionsAreExported) {
     if (std::string(type) == "A") continue;  // the version node
     std::string n = name;
     defined.insert(n.substr(0, n.find('@')));
+    versions.insert(n.substr(n.rfind('@') + 1));
+    // The first thirteen keep their node; later additions get their own.
+    EXPECT_EQ(n.substr(n.rfind('@') + 1), n.rfind("dbdesk_core_cancel", 0) == 0
+                                              ? "QUORVEX_DBDESK_CORE_1.1"
+                                              : "QUORVEX_DBDESK_CORE_1")
+        << n;
   }
   pclose(nm);
   EXPECT_EQ(defined, kExported);
@@ -52,7 +59,7 @@ TEST(ExportedSurface, ExactlyTheThirteenFunctionsAreExported) {
 
 TEST(CallFrame, VersionIsOneStaticText) {
   const char *a = dbdesk_core_version();
-  EXPECT_STREQ(a, "1.0.0");
+  EXPECT_STREQ(a, "1.1.0");
   EXPECT_EQ(a, dbdesk_core_version());
   dbdesk_core_free(nullptr);
 }
@@ -82,6 +89,8 @@ TEST(CallFrame, RequiredArgumentsAreCheckedInOrder) {
   EXPECT_EQ(envelope_error(dbdesk_core_admin("{}", nullptr, nullptr, nullptr)),
             "missing required parameter: kind");
   EXPECT_STREQ(dbdesk_core_last_error(), "missing required parameter: kind");
+  EXPECT_EQ(envelope_error(dbdesk_core_cancel(nullptr)), "missing required parameter: tag");
+  EXPECT_EQ(envelope_error(dbdesk_core_cancel("")), "missing required parameter: tag");
 }
 
 TEST(CallFrame, ConnectTestNeedsHostAndUser) {

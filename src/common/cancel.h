@@ -1,0 +1,28 @@
+// Stopping running calls: every call that carries a tag in its connection
+// document is registered under that tag while its session is open, and
+// qv_cancel_tag signals each of them. The signalled call notices on its own
+// thread (login ticks, db-lib's interrupt polling while it waits for the
+// server, its row loops, before each statement) and stops there: db-lib is
+// never touched from the cancelling thread.
+#pragma once
+
+#include <cstdint>
+
+constexpr char kCancelledText[] = "cancelled by the caller";
+
+// Registers the calling thread's call under tag (null or empty: no tag, the
+// call can still check its own flag) and clears its flag. Calls nest: the
+// registration ends with the matching qv_cancel_end.
+void qv_cancel_begin(const char *tag);
+void qv_cancel_end();
+
+// True once the calling thread's current call was cancelled.
+bool qv_cancel_requested();
+// Records "cancelled by the caller" as the call's locked reason.
+void qv_record_cancelled();
+// When the calling thread's call was cancelled, records the reason and
+// returns true.
+bool qv_stop_if_cancelled();
+
+// Signals every call running under tag; returns how many there were.
+std::int32_t qv_cancel_tag(const char *tag);
