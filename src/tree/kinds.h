@@ -1,0 +1,31 @@
+// The explorer's vocabulary: every node kind it can expand, with the catalog
+// query that lists the node's children and how those rows become nodes.
+#pragma once
+
+#include <cstddef>
+
+// Which caller-supplied names a kind's query takes, in placeholder order.
+enum class qv_name_use {
+  none,              // the query text is sent unchanged
+  schema_obj,        // schema, obj
+  schema_obj_twice,  // schema, obj, schema, obj
+};
+
+struct qv_node_kind {
+  const char *name;        // the node_kind argument, matched exactly
+  const char *child_kind;  // "kind" of every child node
+  const char *id_prefix;
+  const char *label_col;
+  const char *sub_col;
+  qv_name_use names;
+  const char *sql;         // null for the server node, which is built, not queried
+  bool obj_required = false;
+};
+
+// The kind called name (case-sensitive), or null when there is none.
+const qv_node_kind *qv_find_node_kind(const char *name);
+
+// Formats kind's query into buf with the escaped names it uses. -1 when the
+// text does not fit.
+int qv_node_query(const qv_node_kind &kind, const char *schema, const char *obj, char *buf,
+                  std::size_t bufsize);
