@@ -55,7 +55,6 @@ std::string fill(const char *tmpl, std::initializer_list<std::string> pieces) {
 std::string fill_all(const char *tmpl, const std::string &piece) {
   return fill(tmpl, {piece, piece, piece, piece});
 }
-
 std::string history_filter(const std::string &literal) {
   return "WHERE bs.database_name = " + literal;
 }
@@ -90,10 +89,6 @@ class Admin : public ServerTest {
   }
   std::vector<std::string> expect_sent(const std::string &database, const std::string &sql) {
     return {"SET TEXTSIZE 4194304", "use " + database, sql};
-  }
-  void expect_envelope(const Reply &r, const std::string &error) {
-    EXPECT_EQ(keys_of(r.doc), "ok,error") << r.text;
-    EXPECT_EQ(std::string(r["error"].GetString()), error);
   }
 };
 
@@ -141,7 +136,7 @@ TEST_F(Admin, EveryViewSendsItsStatementInItsDatabase) {
   }
 }
 
-TEST_F(Admin, RowCountStopsAtEachViewsLimit) {
+TEST_F(Admin, RowCountStopsAtTheViewsLimit) {
   struct Case {
     Call call;
     const char *sql;
@@ -151,22 +146,15 @@ TEST_F(Admin, RowCountStopsAtEachViewsLimit) {
       {{Call::activity, "sessions"}, kSessions, 1500, 1000},
       {{Call::activity, "blocking"}, kBlocking, 0, 0},
       {{Call::admin, "errorlog"}, kErrorLog, 2500, 2000},
-      {{Call::admin, "logins"}, kLogins, 999, 999},
-      {{Call::storage, "history"}, nullptr, 201, 200},
-      {{Call::storage, "shrink", nullptr, "f"}, "DBCC SHRINKFILE(N'f', 0) WITH NO_INFOMSGS", 600,
-       500},
+      {{Call::storage, "shrink", nullptr, "f"}, "DBCC SHRINKFILE(N'f', 0) WITH NO_INFOMSGS", 600, 500},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.call.what);
-    server.clear_handlers();
-    server.on(c.sql ? c.sql : fill(kHistory, {""}), {one_int("n", c.rows)});
+    server.on(c.sql, {one_int("n", c.rows)});
     Reply r = run(c.call);
     EXPECT_TRUE(r["ok"].GetBool()) << r.text;
     EXPECT_EQ(r["row_count"].GetInt(), c.limit);
     ASSERT_EQ(r["rows"].Size(), static_cast<unsigned>(c.limit));
-    if (c.limit) {
-      EXPECT_EQ(json(r["rows"][c.limit - 1]), "[" + std::to_string(c.limit) + "]");
-    }
+    EXPECT_TRUE(!c.limit || r["rows"][c.limit - 1][0].GetInt() == c.limit);
   }
 }
 
@@ -175,148 +163,143 @@ TEST_F(Admin, ServerFailuresOfAViewStayInsideItsReply) {
   cut.final_done = false;  // the error arrives after the column metadata and rows
   struct Case {
     tds::Reply reply;
-    const char *error;
+    std::string error;
   } cases[] = {
-      {{tds::BatchAbort{tds::error(297, "The user does not have permission to perform this action.")}},
-       "The user does not have permission to perform this action. (msg 297, severity 16, state 1, line 1)"},
+      {{tds::BatchAbort{tds::error(297, "Permission denied.")}},
+       "Permission denied. (msg 297, severity 16, state 1, line 1)"},
       {{cut, tds::BatchAbort{tds::error(8134, "Divide by zero error encountered.")}},
        "Divide by zero error encountered. (msg 8134, severity 16, state 1, line 1)"},
       {{tds::DoneNoCount{}}, "query failed"},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.error);
     server.clear_handlers();
     server.on(kWaits, c.reply);
-    Reply r = run({Call::activity, "waits"});
-    EXPECT_EQ(r.text, std::string(R"({"ok":false,"columns":[],"rows":[],"row_count":0,"error":")") +
-                          c.error + "\"}");
+    EXPECT_EQ(run({Call::activity, "waits"}).text,
+              R"({"ok":false,"columns":[],"rows":[],"row_count":0,"error":")" + c.error + "\"}");
   }
 }
 
 TEST_F(Admin, RefusalsComeAsTheEnvelopeBeforeAnyLogin) {
-  const std::string long_path(1024, 'p');
-  const std::string long_id(128, 'j');
-  const std::string id_arg = R"({"job_id":")" + long_id + R"(","action":"start"})";
+  const std::string long_path(1024, 'p'), long_name(129, 'd');
+  std::string wide;  // 65 characters, but 130 UTF-16 code units
+  for (int i = 0; i < 65; ++i) wide += "\xF0\x9F\x98\x80";
+  const std::string long_id = R"({"job_id":")" + std::string(128, 'j') + R"(","action":"start"})";
+  const char *const arg_help =
+      R"(arg must be JSON: {"job_id":"...","action":"start|stop|enable|disable"})";
   struct Case {
     Call call;
     std::string error;
   } cases[] = {
       {{Call::activity, "Sessions"}, "unknown activity view: Sessions (sessions|waits|expensive|blocking)"},
       {{Call::storage, "Files"}, "unknown storage action: Files (files|shrink|backup|history)"},
-      {{Call::admin, "JOBS"},
-       "unknown admin kind: JOBS (jobs|job_control|logins|db_users|errorlog|querystore)"},
+      {{Call::admin, "JOBS"}, "unknown admin kind: JOBS (jobs|job_control|logins|db_users|errorlog|querystore)"},
       {{Call::storage, "shrink"}, "shrink requires arg = logical file name"},
       {{Call::storage, "shrink", nullptr, "a\tb"}, "invalid file name"},
       {{Call::storage, "backup", nullptr, ""}, "backup requires arg = destination file path"},
       {{Call::storage, "backup", nullptr, long_path.c_str()}, "invalid path"},
       {{Call::storage, "backup", "bad\x01name", "/b.bak"}, "invalid database"},
-      {{Call::storage, "files", "bad\nname"}, "invalid database"},
+      {{Call::storage, "files", "caf\xC3"}, "invalid database"},
       {{Call::storage, "history", "bad\x7fname"}, "invalid database"},
-      {{Call::admin, "querystore", "bad\rname"}, "invalid database"},
+      {{Call::admin, "querystore", wide.c_str()}, "invalid database"},
+      {{Call::admin, "db_users", long_name.c_str()}, "invalid database"},
       {{Call::admin, "job_control"}, "job_control requires arg JSON"},
-      {{Call::admin, "job_control", nullptr, "{job_id:1}"},
-       R"(arg must be JSON: {"job_id":"...","action":"start|stop|enable|disable"})"},
-      {{Call::admin, "job_control", nullptr, R"({"job_id":"a","action":"stop",})"},
-       R"(arg must be JSON: {"job_id":"...","action":"start|stop|enable|disable"})"},
+      {{Call::admin, "job_control", nullptr, "{job_id:1}"}, arg_help},
+      {{Call::admin, "job_control", nullptr, R"({"job_id":"a","action":"stop",})"}, arg_help},
       {{Call::admin, "job_control", nullptr, R"(["a","start"])"}, "job_id and action required"},
       {{Call::admin, "job_control", nullptr, R"({"job_id":"a"})"}, "job_id and action required"},
-      {{Call::admin, "job_control", nullptr, R"({"job_id":7,"action":"start"})"},
-       "job_id and action required"},
-      {{Call::admin, "job_control", nullptr, R"({"job_id":"a","action":"Start"})"},
-       "unknown job action: Start"},
-      {{Call::admin, "job_control", nullptr, id_arg.c_str()}, "invalid job id/action"},
+      {{Call::admin, "job_control", nullptr, R"({"job_id":7,"action":"start"})"}, "job_id and action required"},
+      {{Call::admin, "job_control", nullptr, R"({"job_id":"a","action":"Start"})"}, "unknown job action: Start"},
+      {{Call::admin, "job_control", nullptr, long_id.c_str()}, "invalid job id/action"},
   };
-  for (const Case &c : cases) expect_envelope(run(c.call), c.error);
-  // The view is looked at before the connection document.
-  expect_envelope(take(dbdesk_core_activity("not json", "nope")),
-                  "unknown activity view: nope (sessions|waits|expensive|blocking)");
-  expect_envelope(take(dbdesk_core_storage("not json", nullptr, "nope", nullptr)),
-                  "conn_json is not valid JSON");
+  for (const Case &c : cases) {
+    Reply r = run(c.call);
+    EXPECT_EQ(keys_of(r.doc), "ok,error") << r.text;
+    EXPECT_EQ(r["error"].GetString(), c.error);
+  }
+  // The view is looked at before the connection document, the action after it.
+  EXPECT_STREQ(take(dbdesk_core_activity("[", "nope"))["error"].GetString(),
+               "unknown activity view: nope (sessions|waits|expensive|blocking)");
+  EXPECT_STREQ(take(dbdesk_core_storage("[", nullptr, "nope", nullptr))["error"].GetString(),
+               "conn_json is not valid JSON");
   EXPECT_TRUE(server.logins().empty());
 
   const std::string wrong = R"({"host":"127.0.0.1","user":"sa","password":"wrong","port":)" +
                             std::to_string(server.port()) + "}";
-  Reply denied = take(dbdesk_core_admin(wrong.c_str(), "logins", nullptr, nullptr));
-  EXPECT_EQ(keys_of(denied.doc), "ok,error") << denied.text;
+  EXPECT_EQ(keys_of(take(dbdesk_core_admin(wrong.c_str(), "logins", nullptr, nullptr)).doc), "ok,error");
 }
 
-TEST_F(Admin, BackupRepliesWithTheStatementItRan) {
-  const std::string sql = fill(kBackup, {"[master]", "/var/opt/o''neil.bak"});
-  server.on(sql, {tds::info(3211, "100 percent processed.", 0), tds::DoneNoCount{}});
-  Reply ok = run({Call::storage, "backup", nullptr, "/var/opt/o'neil.bak"});
-  EXPECT_EQ(ok.text, R"({"ok":true,"columns":[],"rows":[],"sql":")" + sql + R"(","error":null})");
-  EXPECT_EQ(sent(), expect_sent("[master]", sql));
-
-  server.clear_handlers();
-  server.on(sql, {tds::BatchAbort{tds::error(3201, "Cannot open backup device.")}});
-  Reply failed = run({Call::storage, "backup", nullptr, "/var/opt/o'neil.bak"});
-  EXPECT_EQ(keys_of(failed.doc), "ok,columns,rows,sql,error");
-  EXPECT_FALSE(failed["ok"].GetBool());
-  EXPECT_EQ(failed["sql"].GetString(), sql);
-  EXPECT_STREQ(failed["error"].GetString(),
-               "Cannot open backup device. (msg 3201, severity 16, state 1, line 1)");
+TEST_F(Admin, ActionsReplyWithTheStatementTheyRan) {
+  const std::string id = "6F9619FF-8B86-D011-B42D-00C04FC964FF", lit = "N'" + id + "'";
+  // The first occurrence of a member counts; other members are ignored.
+  auto job = [&](const char *action) {
+    return R"({"action":")" + std::string(action) + R"(","job_id":")" + id + R"(","action":"stop","x":[1]})";
+  };
+  const std::string start = job("start"), stop = job("stop"), enable = job("enable"), disable = job("disable");
+  const std::string backup = fill(kBackup, {"[master]", "/var/o''neil.bak"});
+  const std::string rowset = R"(,"columns":[],"rows":[])";
+  const tds::Reply done = {tds::DoneNoCount{}};
+  const tds::Reply refused = {tds::BatchAbort{tds::error(3201, "Cannot open backup device.")}};
+  const std::string refusal = "\"Cannot open backup device. (msg 3201, severity 16, state 1, line 1)\"";
+  struct Case {
+    Call call;
+    std::string database, sql;
+    tds::Reply reply;
+    const char *ok;
+    std::string extra, error;
+  } cases[] = {
+      {{Call::storage, "backup", nullptr, "/var/o'neil.bak"}, "[master]", backup, done, "true", rowset, "null"},
+      {{Call::storage, "backup", nullptr, "/var/o'neil.bak"}, "[master]", backup, refused, "false", rowset, refusal},
+      {{Call::admin, "job_control", "demo", start.c_str()}, "[msdb]",
+       "EXEC msdb.dbo.sp_start_job @job_id = " + lit, done, "true", "", "null"},
+      {{Call::admin, "job_control", nullptr, stop.c_str()}, "[msdb]",
+       "EXEC msdb.dbo.sp_stop_job @job_id = " + lit, done, "true", "", "null"},
+      {{Call::admin, "job_control", nullptr, enable.c_str()}, "[msdb]",
+       "EXEC msdb.dbo.sp_update_job @job_id = " + lit + ", @enabled = 1", done, "true", "", "null"},
+      {{Call::admin, "job_control", nullptr, disable.c_str()}, "[msdb]",
+       "EXEC msdb.dbo.sp_update_job @job_id = " + lit + ", @enabled = 0", done, "true", "", "null"},
+      {{Call::admin, "job_control", nullptr, R"({"job_id":"x'y","action":"start"})"}, "[msdb]",
+       "EXEC msdb.dbo.sp_start_job @job_id = N'x''y'", refused, "false", "", refusal},
+  };
+  for (const Case &c : cases) {
+    server.clear_records();
+    server.clear_handlers();
+    server.on(c.sql, c.reply);
+    EXPECT_EQ(run(c.call).text,
+              std::string(R"({"ok":)") + c.ok + c.extra + R"(,"sql":")" + c.sql + R"(","error":)" + c.error + "}");
+    EXPECT_EQ(sent(), expect_sent(c.database, c.sql));
+  }
 }
 
 // Backup and shrink send nothing until they finish: the statement time-out
 // of the document (1 s here) must not end them.
 TEST_F(Admin, BackupAndShrinkOutlastTheStatementTimeout) {
-  const std::string backup = fill(kBackup, {"[master]", "/b.bak"});
-  const std::string shrink = "DBCC SHRINKFILE(N'f', 0) WITH NO_INFOMSGS";
   const auto slow = std::chrono::milliseconds(1600);
-  server.on(backup, {tds::Delay{slow}, tds::DoneNoCount{}});
-  server.on(shrink, {tds::Delay{slow}, one_int("n")});
+  server.on(fill(kBackup, {"[master]", "/b.bak"}), {tds::Delay{slow}, tds::DoneNoCount{}});
+  server.on("DBCC SHRINKFILE(N'f', 0) WITH NO_INFOMSGS", {tds::Delay{slow}, one_int("n")});
   const std::string quick = R"("timeout_s":1)";
   EXPECT_TRUE(run({Call::storage, "backup", nullptr, "/b.bak", quick})["ok"].GetBool());
   EXPECT_TRUE(run({Call::storage, "shrink", nullptr, "f", quick})["ok"].GetBool());
 }
 
-TEST_F(Admin, JobControlRunsOneProcedureInMsdb) {
-  const char *const id = "6F9619FF-8B86-D011-B42D-00C04FC964FF";
-  const std::string lit = std::string("N'") + id + "'";
-  struct Case {
-    const char *action;
-    std::string sql;
-  } cases[] = {
-      {"start", "EXEC msdb.dbo.sp_start_job @job_id = " + lit},
-      {"stop", "EXEC msdb.dbo.sp_stop_job @job_id = " + lit},
-      {"enable", "EXEC msdb.dbo.sp_update_job @job_id = " + lit + ", @enabled = 1"},
-      {"disable", "EXEC msdb.dbo.sp_update_job @job_id = " + lit + ", @enabled = 0"},
-  };
-  for (const Case &c : cases) {
-    server.clear_records();
-    server.on(c.sql, {tds::DoneNoCount{}});
-    // The first occurrence of a member counts; others are ignored.
-    std::string arg = std::string(R"({"action":")") + c.action + R"(","job_id":")" + id +
-                      R"(","action":"stop","x":[1]})";
-    Reply r = run({Call::admin, "job_control", "demo", arg.c_str()});
-    EXPECT_EQ(r.text, R"({"ok":true,"sql":")" + c.sql + R"(","error":null})");
-    EXPECT_EQ(sent(), expect_sent("[msdb]", c.sql));
-  }
-
-  const std::string bad = "EXEC msdb.dbo.sp_start_job @job_id = N'x''y'";
-  server.on(bad, {tds::BatchAbort{tds::error(14262, "The specified @job_id ('x'y') does not exist.")}});
-  Reply r = run({Call::admin, "job_control", nullptr, R"({"job_id":"x'y","action":"start"})"});
-  EXPECT_EQ(r.text, R"({"ok":false,"sql":")" + bad +
-                        R"j(","error":"The specified @job_id ('x'y') does not exist. (msg 14262, severity 16, state 1, line 1)"})j");
-}
-
 // Names that are not regular identifiers, or that try to end the quoting,
-// reach the server only as quoted identifiers and Unicode literals.
+// reach the server only as quoted identifiers and Unicode literals; the
+// longest legal names fit whole.
 TEST_F(Admin, DatabaseNamesReachTheServerOnlyQuoted) {
-  const std::string longest(128, '\'');  // a legal name that doubles to 256 bytes
-  std::string wide;                      // 128 three-byte characters
-  for (int i = 0; i < 128; ++i) wide += "\xE2\x82\xAC";
+  const std::string quotes(128, '\'');
+  std::string euros, smiles;  // 128 three-byte characters; 64 four-byte ones (128 code units)
+  for (int i = 0; i < 128; ++i) euros += "\xE2\x82\xAC";
+  for (int i = 0; i < 64; ++i) smiles += "\xF0\x9F\x98\x80";
   struct Name {
     std::string name, ident, literal;
   } names[] = {
       {"x'; DROP TABLE t; --", "[x'; DROP TABLE t; --]", "N'x''; DROP TABLE t; --'"},
       {"a]b", "[a]]b]", "N'a]b'"},
       {"my-app db", "[my-app db]", "N'my-app db'"},
-      {longest, "[" + longest + "]", "N'" + longest + longest + "'"},
-      {wide, "[" + wide + "]", "N'" + wide + "'"},
+      {quotes, "[" + quotes + "]", "N'" + quotes + quotes + "'"},
+      {euros, "[" + euros + "]", "N'" + euros + "'"},
+      {smiles, "[" + smiles + "]", "N'" + smiles + "'"},
   };
   for (const Name &n : names) {
-    SCOPED_TRACE(n.name);
     server.add_database(n.name);
     const char *db = n.name.c_str();
     struct Case {
@@ -327,24 +310,16 @@ TEST_F(Admin, DatabaseNamesReachTheServerOnlyQuoted) {
         {{Call::storage, "history", db}, "[msdb]", fill(kHistory, {history_filter(n.literal)})},
         {{Call::admin, "db_users", db}, n.ident, fill_all(kDbUsers, n.ident)},
         {{Call::admin, "querystore", db}, n.ident, fill_all(kQueryStore, n.ident)},
+        {{Call::storage, "backup", db, "/b.bak"}, "[master]", fill(kBackup, {n.ident, "/b.bak"})},
     };
     for (const Case &c : cases) {
       server.clear_records();
       server.clear_handlers();
       server.on(c.sql, {one_int("n")});
-      EXPECT_TRUE(run(c.call)["ok"].GetBool()) << c.call.what;
-      EXPECT_EQ(sent().back(), c.sql);
-      // The login's default database and `use` carry the name db-lib quotes itself.
-      EXPECT_EQ(sent()[1], "use " + c.database) << c.call.what;
+      run(c.call);
+      EXPECT_EQ(sent(), expect_sent(c.database, c.sql)) << c.call.what << " " << n.name;
     }
-    server.clear_records();
-    const std::string backup = fill(kBackup, {n.ident, "/b.bak"});
-    server.on(backup, {tds::DoneNoCount{}});
-    EXPECT_EQ(run({Call::storage, "backup", db, "/b.bak"})["sql"].GetString(), backup);
-    EXPECT_EQ(sent().back(), backup);
   }
-  const std::string too_long(129, 'd');
-  expect_envelope(run({Call::admin, "db_users", too_long.c_str()}), "invalid database");
 }
 
 }  // namespace
