@@ -18,10 +18,10 @@ void lift_wait_limit(DBPROCESS *session, wait_limit limit) {
   if (limit == wait_limit::none) dbsetopt(session, DBSETTIME, kNoWaitLimitSeconds, 0);
 }
 
-DBPROCESS *open_session(const qv_conn &conn, const char *database, wait_limit limit) {
+qv_session open_session(const qv_conn &conn, const char *database, wait_limit limit) {
   qv_reset();
-  DBPROCESS *session = qv_open(&conn, database);
-  if (session) lift_wait_limit(session, limit);
+  qv_session session(qv_open(&conn, database));
+  if (session) lift_wait_limit(session.get(), limit);
   return session;
 }
 
@@ -60,7 +60,7 @@ bool read_rowset(DBPROCESS *session, const char *sql, int limit, qv_reply &colum
 
 char *rows_json(const qv_conn &conn, const char *database, const char *sql, int max_rows,
                 wait_limit limit) {
-  qv_session session(open_session(conn, database, limit));
+  qv_session session = open_session(conn, database, limit);
   if (!session) return qv_err_json();
   qv_reply columns, rows;
   int count = 0;
@@ -88,7 +88,7 @@ char *rows_json(const qv_conn &conn, const char *database, const char *sql, int 
 
 char *action_json(const qv_conn &conn, const char *database, const char *sql,
                   action_shape shape, const char *fallback, wait_limit limit) {
-  qv_session session(open_session(conn, database, limit));
+  qv_session session = open_session(conn, database, limit);
   if (!session) return qv_err_json();
   bool ok = qv_exec_simple(session.get(), sql) == 0;
   session.reset();
