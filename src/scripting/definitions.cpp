@@ -14,7 +14,8 @@ constexpr char kTableHeader[] = "CREATE TABLE %s.%s.%s (\r\n";
 constexpr char kColumnLine[] = "    %s %s %s%s%s\r\n";
 constexpr char kKeyLine[] = "    , CONSTRAINT %s PRIMARY KEY CLUSTERED (%s)\r\n";
 constexpr char kTableEnd[] = ");\r\nGO\r\n";
-constexpr char kModuleScript[] = "%s\r\nGO\r\n";
+// A module script is its definition followed by this.
+constexpr char kModuleEnd[] = "\r\nGO\r\n";
 constexpr char kDropStatement[] = "DROP %s %s;\r\nGO\r\n";
 constexpr char kIdentitySuffix[] = " IDENTITY(1,1)";
 
@@ -54,6 +55,11 @@ void append_table(std::string &out, const script_target &t,
   out += kTableEnd;
 }
 
+void append_module(std::string &out, const std::string &definition) {
+  out += definition;
+  out += kModuleEnd;
+}
+
 int table_create(const script_target &t, std::string &out) {
   std::vector<qv_col_def> columns;
   if (load_columns(t.session, t.schema, t.obj, &columns) != 0 || columns.empty()) {
@@ -74,7 +80,7 @@ int module_create(const script_target &t, std::string &out) {
     qv_seterr("definition not found for %s.%s", t.schema, t.obj);
     return -1;
   }
-  append_formatted(out, kModuleScript, definition.c_str());
+  append_module(out, definition);
   return 0;
 }
 
@@ -121,7 +127,7 @@ int module_drop_create(const script_target &t, std::string &out) {
       break;
   }
   append_formatted(out, kDropStatement, drop_keyword_of(t.kind), t.qualified.c_str());
-  append_formatted(out, kModuleScript, definition.c_str());
+  append_module(out, definition);
   return 0;
 }
 
