@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr char kTableHeader[] = "CREATE TABLE %s.%s.%s (\r\n";
+constexpr char kTableHeader[] = "CREATE TABLE %s (\r\n";
 constexpr char kColumnLine[] = "    %s %s %s%s%s\r\n";
 constexpr char kKeyLine[] = "    , CONSTRAINT %s PRIMARY KEY CLUSTERED (%s)\r\n";
 constexpr char kTableEnd[] = ");\r\nGO\r\n";
@@ -24,8 +24,8 @@ struct drop_keyword {
   const char *keyword;
 };
 constexpr drop_keyword kDropKeywords[] = {
-    {"table", "TABLE"},         {"view", "VIEW"},         {"procedure", "PROCEDURE"},
-    {"function", "FUNCTION"},   {"trigger", "TRIGGER"},
+    {"table", "TABLE"},       {"view", "VIEW"},       {"procedure", "PROCEDURE"},
+    {"function", "FUNCTION"}, {"trigger", "TRIGGER"},
 };
 
 const char *drop_keyword_of(const char *kind) {
@@ -42,8 +42,7 @@ std::string three_part_name(const script_target &t) {
 
 void append_table(std::string &out, const script_target &t,
                   const std::vector<qv_col_def> &columns, const std::string &key) {
-  append_formatted(out, kTableHeader, bracketed(t.database).c_str(), bracketed(t.schema).c_str(),
-                   bracketed(t.obj).c_str());
+  append_formatted(out, kTableHeader, three_part_name(t).c_str());
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const qv_col_def &c = columns[i];
     append_formatted(out, kColumnLine, bracketed(c.name).c_str(), c.type.c_str(),
@@ -88,46 +87,50 @@ int create_script(const script_target &t, std::string &out) {
   return is_table(t) ? table_create(t, out) : module_create(t, out);
 }
 
+void append_drop(std::string &out, const char *keyword, const std::string &name) {
+  append_formatted(out, kDropStatement, keyword, name.c_str());
+}
+
+// A failed catalog read leaves no script: dropping what cannot be read back
+// would lose it.
+int refuse_unreadable(const script_target &t, const char *what) {
+  std::string reason = qv_err();
+  qv_seterr("cannot script %s.%s: its %s cannot be read (%s)", t.schema, t.obj, what,
+            reason.c_str());
+  return -1;
+}
+
 // The table is dropped and created under the same three-part name, so the
-// script does the same wherever it runs. A table that cannot be read is
-// never dropped; one that does not exist gets its DROP alone.
+// script does the same wherever it runs; one that does not exist gets its
+// DROP alone.
 int table_drop_create(const script_target &t, std::string &out) {
   std::vector<qv_col_def> columns;
-  if (load_columns(t.session, t.schema, t.obj, &columns) != 0) {
-    std::string reason = qv_err();
-    qv_seterr("cannot script %s.%s: its columns cannot be read (%s)", t.schema, t.obj,
-              reason.c_str());
-    return -1;
-  }
-  append_formatted(out, kDropStatement, "TABLE", three_part_name(t).c_str());
+  if (load_columns(t.session, t.schema, t.obj, &columns) != 0)
+    return refuse_unreadable(t, "columns");
+  append_drop(out, "TABLE", three_part_name(t));
   if (!columns.empty()) append_table(out, t, columns, "");
   return 0;
 }
 
 // A module whose definition cannot be had (encrypted) exists but cannot be
-// recreated: no script then, rather than a DROP alone.
+// recreated: no script then, rather than a DROP alone. One that does not
+// exist gets its DROP alone.
 int module_drop_create(const script_target &t, std::string &out) {
   std::string definition;
   switch (fetch_definition(t.session, t.schema, t.obj, &definition)) {
     case definition_state::too_long:
       return -1;
-    case definition_state::failed: {
-      std::string reason = qv_err();
-      qv_seterr("cannot script %s.%s: its definition cannot be read (%s)", t.schema, t.obj,
-                reason.c_str());
-      return -1;
-    }
+    case definition_state::failed:
+      return refuse_unreadable(t, "definition");
     case definition_state::unavailable:
       qv_seterr("cannot script %s.%s: its definition is not available", t.schema, t.obj);
       return -1;
     case definition_state::missing:
-      append_formatted(out, kDropStatement, drop_keyword_of(t.kind), t.qualified.c_str());
-      return 0;
     case definition_state::found:
       break;
   }
-  append_formatted(out, kDropStatement, drop_keyword_of(t.kind), t.qualified.c_str());
-  append_module(out, definition);
+  append_drop(out, drop_keyword_of(t.kind), t.qualified);
+  if (!definition.empty()) append_module(out, definition);
   return 0;
 }
 
@@ -186,7 +189,7 @@ int script_alter(const script_target &t, script_result *out) {
 }
 
 int script_drop(const script_target &t, script_result *out) {
-  append_formatted(out->sql, kDropStatement, drop_keyword_of(t.kind), t.qualified.c_str());
+  append_drop(out->sql, drop_keyword_of(t.kind), t.qualified);
   return 0;
 }
 

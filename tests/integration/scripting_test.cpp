@@ -276,6 +276,9 @@ TEST_F(Scripting, ModuleScriptsFromTheirDefinition) {
             "cannot script dbo.Secret: its definition is not available");
   EXPECT_EQ(error_of("procedure", "Secret", "create"), "definition not found for dbo.Secret");
   EXPECT_EQ(error_of("view", "Gone", "alter"), "definition not found for dbo.Gone");
+  // A failed read scripts nothing rather than a DROP alone.
+  EXPECT_EQ(error_of("view", "Unanswered", "drop_create")
+                .rfind("cannot script dbo.Unanswered: its definition cannot be read (tds_server: ", 0), 0u);
   // Long definitions come back whole, or not at all.
   EXPECT_EQ(sql_of("procedure", "Big", "alter"), "ALTER " + big.substr(6) + "\r\nGO\r\n");
   EXPECT_EQ(error_of("view", "Huge", "create"),
