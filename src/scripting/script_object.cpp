@@ -89,7 +89,6 @@ char *qv_impl_script_object(const char *conn_json, const char *database, const c
   t.session = session.get();
   t.database = db;
   t.kind = kind;
-  t.action = action;
   t.schema = schema;
   t.obj = obj;
   t.qualified = bracketed(schema) + "." + bracketed(obj);

@@ -14,7 +14,6 @@ struct script_target {
   DBPROCESS *session = nullptr;
   const char *database = nullptr;
   const char *kind = nullptr;
-  const char *action = nullptr;
   const char *schema = nullptr;
   const char *obj = nullptr;
   std::string qualified;  // [schema].[obj]

@@ -197,14 +197,17 @@ TEST_F(Scripting, ReplyFrameDefaultsAndExactBatches) {
 }
 
 TEST_F(Scripting, NamesAreCheckedAfterOpeningAndQuotedWhenLegal) {
-  std::string cjk128;
-  for (int i = 0; i < 128; ++i) cjk128 += "\xE4\xB8\xAD";  // 384 bytes
+  std::string cjk128, emoji64;  // 384 bytes; 256 bytes, 128 UTF-16 units
+  for (int i = 0; i < 128; ++i) cjk128 += "\xE4\xB8\xAD";
+  for (int i = 0; i < 64; ++i) emoji64 += "\xF0\x9F\x98\x80";
   struct Case {
     std::string obj, expected;
   } cases[] = {
       {std::string(128, ']'), "DROP VIEW [dbo].[" + std::string(256, ']') + "];\r\nGO\r\n"},
       {std::string(128, '\''), "DROP VIEW [dbo].[" + std::string(128, '\'') + "];\r\nGO\r\n"},
       {cjk128, "DROP VIEW [dbo].[" + cjk128 + "];\r\nGO\r\n"},
+      {emoji64, "DROP VIEW [dbo].[" + emoji64 + "];\r\nGO\r\n"},
+      {emoji64 + "a", "invalid identifier"},  // 129 UTF-16 units
       {std::string(129, 'a'), "invalid identifier"},
       {"a\x01" "b", "invalid identifier"},
       {"a\nb", "invalid identifier"},
