@@ -117,9 +117,8 @@ class Scripting : public ServerTest {
     return take(dbdesk_core_script_object(conn().c_str(), database, kind, schema, obj.c_str(),
                                           action));
   }
-  std::string sql_of(const char *kind, const std::string &obj, const char *action,
-                     const char *schema = "dbo") {
-    Reply r = script(kind, obj, action, schema);
+  std::string sql_of(const char *kind, const std::string &obj, const char *action) {
+    Reply r = script(kind, obj, action);
     EXPECT_TRUE(r["ok"].GetBool()) << kind << " " << obj << " " << action << ": " << r.text;
     return r["sql"].IsString() ? r["sql"].GetString() : "";
   }
@@ -247,12 +246,9 @@ TEST_F(Scripting, NamesAreBracketedWithQuotesDoubledAndLookedUpAsUnicode) {
 }
 
 TEST_F(Scripting, WideTablesKeepEveryColumn) {
-  tds::ResultSet c;
-  c.columns = {text_col("cname"), text_col("ctype"), int_col("is_id"), int_col("is_null")};
-  c.generated_rows = 600;
-  c.generate = [](std::size_t i, tds::Row &row) { row = {"c" + std::to_string(i), "int", "0", "0"}; };
-  server.on(catalog(kColumnQuery, "dbo", "Wide"), {c});
-  server.on(catalog(kKeyQuery, "dbo", "Wide"), {one_text("cname", {})});
+  std::vector<Col> cols;
+  for (int i = 0; i < 600; ++i) cols.push_back({"c" + std::to_string(i), "int"});
+  table("dbo", "Wide", cols);
   std::string expected = "CREATE TABLE [Sales].[dbo].[Wide] (\r\n";
   for (int i = 0; i < 600; ++i)
     expected += "    [c" + std::to_string(i) + "] int NOT NULL" + (i < 599 ? ",\r\n" : "\r\n");
