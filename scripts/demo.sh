@@ -5,7 +5,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/install-deps.sh"
-dir="$root/build"
+dir="$root/build-demo"
 cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_BUILD_TESTS=OFF >/dev/null
 cmake --build "$dir" -j"$(nproc)" --target quorvex-dbdesk-core qv-tds-server qv-demo
 out="$(mktemp)"

@@ -61,7 +61,10 @@ int fill_login(LOGINREC *login, const qv_conn *conn, const char *database) {
     qv_seterr_force("db-lib refused TDS version 7.4 for the login");
     return -1;
   }
-  if (database && *database) return set_login_text(login, DBSETDBNAME, "database", database);
+  // A legal database name can be longer than a login field holds; such a
+  // name is reached by the switch after login alone.
+  if (database && *database && std::strlen(database) <= kMaxLoginFieldBytes)
+    return set_login_text(login, DBSETDBNAME, "database", database);
   return 0;
 }
 
@@ -160,6 +163,11 @@ int qv_dbinit_once() {
 
 DBPROCESS *qv_open(const qv_conn *conn, const char *database) {
   if (qv_dbinit_once() != 0) return nullptr;
+  // db-lib would cut a name at its first invalid byte: another database.
+  if (database && !qv_utf8_valid(database, std::strlen(database))) {
+    qv_seterr("database name is not valid UTF-8");
+    return nullptr;
+  }
   cancel_registration registration(conn->tag);
   int timeout = effective_timeout(conn);
 
