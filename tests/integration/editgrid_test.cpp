@@ -97,13 +97,12 @@ class EditGrid : public ServerTest {
         dbdesk_core_editgrid_apply(conn().c_str(), db, nullptr, table, ops.c_str(), dry_run));
   }
   // The batches after the session's set-up (SET TEXTSIZE, use).
-  strings after_setup() const {
+  strings after_setup() const { return sent_from(2); }
+  // The batches after the two catalog queries as well.
+  strings after_catalog() const { return sent_from(4); }
+  strings sent_from(std::size_t n) const {
     strings all = sent();
-    return all.size() > 2 ? strings(all.begin() + 2, all.end()) : strings{};
-  }
-  strings after_catalog() const {
-    strings all = sent();
-    return all.size() > 4 ? strings(all.begin() + 4, all.end()) : strings{};
+    return all.size() > n ? strings(all.begin() + static_cast<long>(n), all.end()) : strings{};
   }
 };
 
@@ -205,12 +204,14 @@ TEST_F(EditGrid, LoadFailuresAnswerWithTheEnvelope) {
 // with ']' doubled in statements, refusals only for names no table can have.
 TEST_F(EditGrid, TableNamesAreQuotedOrRefused) {
   server.add_database("Sales");
-  const std::string quotes128(128, '\'');
+  // The longest legal name: 128 characters, here 384 bytes once quotes are doubled.
+  std::string longest;
+  for (int i = 0; i < 64; ++i) longest += "'\xE2\x82\xAC";
   struct {
     std::string table, error, from;
   } cases[] = {
       {"O'Brien]s", "", "[dbo].[O'Brien]]s]"},
-      {quotes128, "", "[dbo].[" + quotes128 + "]"},
+      {longest, "", "[dbo].[" + longest + "]"},
       {std::string(129, 'x'), "table not found: dbo." + std::string(129, 'x'), ""},
       {"a\fb", "table not found: dbo.a\fb", ""},
       {"a\tb", "invalid identifier", ""},
@@ -343,7 +344,7 @@ TEST_F(EditGrid, OperationErrorsStopTheListAndRunNothing) {
       {"[" + del + ",{}]", "operation missing 'op'", 1},
       {"[\"insert\"]", "operation missing 'op'", 0},
       {"[{\"op\":\"insert\",\"values\":[]}]", "insert needs 'values' object", 0},
-      {"[{\"op\":\"update\",\"values\":{}}]", "update needs 'pk' object", 0},
+      {"[{\"op\":\"update\"}]", "update needs 'pk' object", 0},
       {"[{\"op\":\"delete\",\"values\":{}}]", "delete needs 'pk' object", 0},
       {"[" + many + "]", "too many operations (max 256)", 256},
   };
@@ -435,12 +436,17 @@ class EditGridRun : public EditGrid {
   }
 };
 
-TEST_F(EditGridRun, CommitsAllStatementsAndSumsTheirRowCounts) {
+TEST_F(EditGridRun, CommitsAllStatementsAndSumsTheirPositiveRowCounts) {
+  const std::string del = "DELETE FROM [Sales].[dbo].[Orders] WHERE [id] = 3 AND [tag] = 0x03";
+  server.on(upd2, {tds::DoneNoCount{}});  // a statement that reports no count
+  server.on(del, {tds::RowCount{3}});
   script("");
-  Reply r = apply(ops, 0);
+  std::string all = ops;
+  all.insert(all.size() - 1, ",{\"op\":\"delete\",\"pk\":{\"id\":3,\"tag\":\"0x03\"}}");
+  Reply r = apply(all, 0);
   EXPECT_EQ(r.text, "{\"ok\":true,\"rows_affected\":5,\"statements\":[\"" + upd1 + "\",\"" + upd2 +
-                        "\"],\"dry_run\":false,\"error\":null}");
-  EXPECT_EQ(after_catalog(), (strings{"BEGIN TRANSACTION", upd1, upd2, "COMMIT TRANSACTION"}));
+                        "\",\"" + del + "\"],\"dry_run\":false,\"error\":null}");
+  EXPECT_EQ(after_catalog(), (strings{"BEGIN TRANSACTION", upd1, upd2, del, "COMMIT TRANSACTION"}));
 }
 
 TEST_F(EditGridRun, TheFirstFailureRollsEverythingBack) {
