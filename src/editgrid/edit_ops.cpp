@@ -53,7 +53,7 @@ std::string_view text_of(const Value &v) { return {v.GetString(), v.GetStringLen
 // the shorter text could match another row), other control characters, and
 // texts whose escaped form does not fit the literal bound.
 bool string_literal(std::string_view s, std::string *out) {
-  if (s.find('\0') != std::string_view::npos) return false;
+  if (s.size() >= kMaxLiteralText || s.find('\0') != std::string_view::npos) return false;
   std::string plain(s);
   std::string escaped(kMaxLiteralText, '\0');
   if (qv_sql_escape(plain.c_str(), escaped.data(), escaped.size()) != 0) return false;
