@@ -479,20 +479,4 @@ TEST_F(EditGridRun, TheFirstFailureRollsEverythingBack) {
   }
 }
 
-TEST_F(EditGridRun, RunsTheMostOperationsAccepted) {
-  script("");
-  server.on_regex(
-      "^DELETE FROM \\[Sales\\]\\.\\[dbo\\]\\.\\[Orders\\] WHERE \\[id\\] = \\d+ AND \\[tag\\] = "
-      "0x01$",
-      {tds::RowCount{1}});
-  std::string many;
-  for (int i = 0; i < 256; ++i)
-    many += (i ? "," : "") + std::string("{\"op\":\"delete\",\"pk\":{\"id\":") + std::to_string(i) +
-            ",\"tag\":\"0x01\"}}";
-  Reply r = apply("[" + many + "]", 0);
-  EXPECT_TRUE(r["ok"].GetBool()) << error_of(r);
-  EXPECT_EQ(r["rows_affected"].GetInt(), 256);
-  EXPECT_EQ(after_catalog().size(), 258u);
-}
-
 }  // namespace
