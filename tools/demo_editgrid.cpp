@@ -1,4 +1,25 @@
-// The editgrid part of the demo tour.
+// The editgrid part of the demo tour: a table loaded into the grid, and the
+// statements a dry run would execute for an update, an insert and a delete.
 #include "demo.h"
 
-void demo_editgrid(const demo_ctx &) {}
+namespace {
+
+using load_fn = char *(*)(const char *, const char *, const char *, const char *, int);
+using apply_fn = char *(*)(const char *, const char *, const char *, const char *, const char *,
+                           int);
+
+constexpr char kEdits[] =
+    "[{\"op\":\"update\",\"pk\":{\"id\":1},\"values\":{\"PRICE\":21.50,\"code\":\"0x01AC\"}},"
+    "{\"op\":\"insert\",\"values\":{\"name\":\"O'Neil's kit\",\"price\":7.25,\"price_with_tax\":0}},"
+    "{\"op\":\"delete\",\"pk\":{\"id\":3}}]";
+
+}  // namespace
+
+void demo_editgrid(const demo_ctx &ctx) {
+  auto load = demo_symbol<load_fn>(ctx.lib, "dbdesk_core_editgrid_load");
+  auto apply = demo_symbol<apply_fn>(ctx.lib, "dbdesk_core_editgrid_apply");
+  demo_show(ctx, "dbdesk_core_editgrid_load demo.dbo.items",
+            load(ctx.conn.c_str(), "demo", "dbo", "items", 10));
+  demo_show(ctx, "dbdesk_core_editgrid_apply (dry run: update, insert, delete)",
+            apply(ctx.conn.c_str(), "demo", "dbo", "items", kEdits, 1));
+}

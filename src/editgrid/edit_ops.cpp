@@ -1,0 +1,286 @@
+#include "editgrid/edit_ops.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+#include "common/escape.h"
+#include "common/json_read.h"
+#include "common/text.h"
+#include "editgrid/names.h"
+
+namespace {
+
+using rapidjson::SizeType;
+using rapidjson::Value;
+
+// Standard JSON only (UTF-8 validated, no comments or trailing commas, one
+// value), parsed in place, with numbers handed over as their text.
+constexpr unsigned kParseFlags = rapidjson::kParseInsituFlag |
+                                 rapidjson::kParseValidateEncodingFlag |
+                                 rapidjson::kParseIterativeFlag |
+                                 rapidjson::kParseNumbersAsStringsFlag;
+
+// Builds the document from the reader's events, keeping a number as a
+// string value that points at its text and noting where that text starts.
+struct number_marker {
+  rapidjson::Document &doc;
+  std::vector<const char *> &numbers;
+
+  bool Null() { return doc.Null(); }
+  bool Bool(bool b) { return doc.Bool(b); }
+  bool Int(int i) { return doc.Int(i); }
+  bool Uint(unsigned i) { return doc.Uint(i); }
+  bool Int64(std::int64_t i) { return doc.Int64(i); }
+  bool Uint64(std::uint64_t i) { return doc.Uint64(i); }
+  bool Double(double d) { return doc.Double(d); }
+  bool RawNumber(const char *s, SizeType n, bool copy) {
+    numbers.push_back(s);
+    return doc.String(s, n, copy);
+  }
+  bool String(const char *s, SizeType n, bool copy) { return doc.String(s, n, copy); }
+  bool StartObject() { return doc.StartObject(); }
+  bool Key(const char *s, SizeType n, bool copy) { return doc.Key(s, n, copy); }
+  bool EndObject(SizeType n) { return doc.EndObject(n); }
+  bool StartArray() { return doc.StartArray(); }
+  bool EndArray(SizeType n) { return doc.EndArray(n); }
+};
+
+std::string_view text_of(const Value &v) { return {v.GetString(), v.GetStringLength()}; }
+
+// N'...' with quotes doubled. Refused: U+0000 (a C string would end there and
+// the shorter text could match another row), other control characters, and
+// texts whose escaped form does not fit the literal bound.
+bool string_literal(std::string_view s, std::string *out) {
+  if (s.size() >= kMaxLiteralText || s.find('\0') != std::string_view::npos) return false;
+  std::string plain(s);
+  std::string escaped(kMaxLiteralText, '\0');
+  if (qv_sql_escape(plain.c_str(), escaped.data(), escaped.size()) != 0) return false;
+  *out = "N'";
+  *out += escaped.c_str();
+  *out += '\'';
+  return true;
+}
+
+bool is_hex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// A binary column's value as the grid shows it, 0x and an even number of hex
+// digits, written as that binary constant; anything else is refused.
+bool binary_literal(std::string_view s, std::string *out) {
+  if (s.size() < 2 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) return false;
+  if (s.size() % 2 != 0 || s.size() >= kMaxLiteralText) return false;
+  if (!std::all_of(s.begin() + 2, s.end(), is_hex)) return false;
+  out->assign(s);
+  return true;
+}
+
+std::string message(const char *fmt, std::string_view arg) {
+  char buf[kEditErrorSize];
+  qv_format_cut(buf, sizeof buf, fmt, std::string(arg).c_str());
+  return buf;
+}
+
+// Builds the statement of one operation; on failure sets the plan's
+// operation error or column error and returns false.
+class statement_builder {
+ public:
+  statement_builder(const eg_target &target, const eg_ops_doc &doc, eg_plan *plan)
+      : t_(target), doc_(doc), plan_(plan) {}
+
+  bool build(const Value &op, std::string *sql) {
+    if (doc_.kind_of(op) != eg_ops_doc::kind::object || op.MemberCount() == 0)
+      return op_error("operation missing 'op'");
+    const Value *name = qv_json_member(op, "op");
+    if (!name || doc_.kind_of(*name) != eg_ops_doc::kind::string)
+      return op_error("operation missing 'op'");
+    const Value *pk = object_member(op, "pk");
+    const Value *values = object_member(op, "values");
+    std::string_view kind = text_of(*name);
+    if (kind == "insert") {
+      if (!values) return op_error("insert needs 'values' object");
+      return insert(*values, sql);
+    }
+    if (kind == "update") {
+      if (!pk) return op_error("update needs 'pk' object");
+      if (!values) return op_error("update needs 'values' object");
+      return update(*pk, *values, sql);
+    }
+    if (kind == "delete") {
+      if (!pk) return op_error("delete needs 'pk' object");
+      *sql = "DELETE FROM " + t_.name + " WHERE ";
+      return key_conditions(*pk, sql);
+    }
+    return op_error(message("unknown op '%s' (update|insert|delete)", kind));
+  }
+
+ private:
+  static const Value *object_member(const Value &op, const char *key) {
+    const Value *v = qv_json_member(op, key);
+    return v && v->IsObject() ? v : nullptr;
+  }
+
+  bool op_error(std::string text) {
+    plan_->op_error = std::move(text);
+    return false;
+  }
+  bool column_error(const char *fmt, std::string_view name) {
+    plan_->column_error = message(fmt, name);
+    return false;
+  }
+
+  // The column a values key names; null (error set) when none or several.
+  const qv_grid_col *resolve(std::string_view key) {
+    int i = find_col_i(t_.columns, key);
+    if (i >= 0) return &t_.columns[static_cast<std::size_t>(i)];
+    if (i == kAmbiguousColumn) column_error("ambiguous column: %s", key);
+    else column_error("unknown column '%s'", key);
+    return nullptr;
+  }
+
+  bool value_literal(const Value &v, const qv_grid_col &col, std::string_view key,
+                     std::string *lit) {
+    if (lit_from_json(doc_, v, &col, lit)) return true;
+    return column_error("unsupported value for column '%s'", key);
+  }
+
+  // "[k1] = v1 AND [k2] = v2 ...": every key column, matched by its exact name.
+  bool key_conditions(const Value &pk, std::string *sql) {
+    const char *sep = "";
+    for (const std::string &key : t_.key) {
+      const Value *v = qv_json_member(pk, key.c_str());
+      std::string lit;
+      if (!v || !lit_from_json(doc_, *v, eg_exact_col(t_.columns, key), &lit))
+        return column_error("missing PK value for '%s'", key);
+      *sql += sep + eg_bracket(key) + " = " + lit;
+      sep = " AND ";
+    }
+    return true;
+  }
+
+  bool update(const Value &pk, const Value &values, std::string *sql) {
+    *sql = "UPDATE " + t_.name + " SET ";
+    const char *sep = "";
+    for (auto m = values.MemberBegin(); m != values.MemberEnd(); ++m) {
+      std::string_view key = text_of(m->name);
+      const qv_grid_col *col = resolve(key);
+      if (!col) return false;
+      if (col->is_identity || col->is_computed) continue;
+      std::string lit;
+      if (!value_literal(m->value, *col, key, &lit)) return false;
+      *sql += sep + eg_bracket(col->name) + " = " + lit;
+      sep = ", ";
+    }
+    *sql += " WHERE ";
+    return key_conditions(pk, sql);
+  }
+
+  bool insert(const Value &values, std::string *sql) {
+    struct kept_value {
+      const qv_grid_col *col;
+      const Value *value;
+      std::string_view key;
+    };
+    std::vector<kept_value> kept;
+    for (auto m = values.MemberBegin(); m != values.MemberEnd(); ++m) {
+      std::string_view key = text_of(m->name);
+      const qv_grid_col *col = resolve(key);
+      if (!col) return false;
+      if (!col->is_computed) kept.push_back({col, &m->value, key});
+    }
+    std::string names, literals;
+    const char *sep = "";
+    for (const kept_value &k : kept) {
+      std::string lit;
+      if (!value_literal(*k.value, *k.col, k.key, &lit)) return false;
+      names += sep + eg_bracket(k.col->name);
+      literals += sep + lit;
+      sep = ", ";
+    }
+    *sql = "INSERT INTO " + t_.name + " (" + names + ") VALUES (" + literals + ")";
+    return true;
+  }
+
+  const eg_target &t_;
+  const eg_ops_doc &doc_;
+  eg_plan *plan_;
+};
+
+}  // namespace
+
+bool eg_ops_doc::parse(const char *text) {
+  std::size_t n = std::strlen(text);
+  text_.assign(text, text + n + 1);
+  numbers_.clear();
+  bool ok = false;
+  auto generate = [&](rapidjson::Document &d) {
+    number_marker handler{d, numbers_};
+    rapidjson::InsituStringStream in(text_.data());
+    rapidjson::Reader reader;
+    ok = !reader.Parse<kParseFlags>(in, handler).IsError();
+    return ok;
+  };
+  doc_.Populate(generate);
+  return ok;
+}
+
+const rapidjson::Value *eg_ops_doc::operations() const {
+  const Value *ops = &doc_;
+  if (doc_.IsObject()) ops = qv_json_member(doc_, "ops");
+  if (!ops || !ops->IsArray() || ops->Empty()) return nullptr;
+  return ops;
+}
+
+eg_ops_doc::kind eg_ops_doc::kind_of(const rapidjson::Value &v) const {
+  switch (v.GetType()) {
+    case rapidjson::kNullType: return kind::null;
+    case rapidjson::kFalseType:
+    case rapidjson::kTrueType: return kind::boolean;
+    case rapidjson::kObjectType: return kind::object;
+    case rapidjson::kArrayType: return kind::array;
+    case rapidjson::kNumberType: return kind::number;
+    case rapidjson::kStringType: break;
+  }
+  // Numbers are held as string values pointing at their own text, which no
+  // string's content can start at.
+  return std::binary_search(numbers_.begin(), numbers_.end(), v.GetString()) ? kind::number
+                                                                              : kind::string;
+}
+
+bool lit_from_json(const eg_ops_doc &doc, const rapidjson::Value &v, const qv_grid_col *col,
+                   std::string *out) {
+  switch (doc.kind_of(v)) {
+    case eg_ops_doc::kind::null: *out = "NULL"; return true;
+    case eg_ops_doc::kind::boolean: *out = v.GetBool() ? "1" : "0"; return true;
+    // A JSON number is always a valid T-SQL numeric literal: sent as written.
+    case eg_ops_doc::kind::number: out->assign(text_of(v)); return true;
+    case eg_ops_doc::kind::string:
+      return col && eg_is_binary(*col) ? binary_literal(text_of(v), out)
+                                       : string_literal(text_of(v), out);
+    default: return false;
+  }
+}
+
+eg_plan eg_build_statements(const eg_target &target, const eg_ops_doc &doc,
+                            const rapidjson::Value &ops) {
+  eg_plan plan;
+  statement_builder builder(target, doc, &plan);
+  int index = 0;
+  for (const Value &op : ops.GetArray()) {
+    if (index++ == kMaxOperations) {
+      plan.op_error = "too many operations (max 256)";
+      break;
+    }
+    std::string sql;
+    try {
+      if (!builder.build(op, &sql)) break;
+    } catch (const std::bad_alloc &) {
+      plan.op_error = "out of memory";
+      break;
+    }
+    plan.statements.push_back(std::move(sql));
+  }
+  return plan;
+}

@@ -1,0 +1,25 @@
+// Object names pasted into T-SQL: bracket-quoted identifiers and the Unicode
+// literals catalog lookups compare names with.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// The longest name the server holds (sysname), in UTF-16 code units.
+constexpr std::size_t kMaxNameUnits = 128;
+
+// True when name is valid UTF-8 of at most kMaxNameUnits UTF-16 code units.
+bool eg_name_fits(std::string_view name);
+
+// "[name]" with every ']' doubled: for names read from the catalog.
+std::string eg_bracket(std::string_view name);
+
+// A caller's database, schema or table name bracket-quoted into out; false
+// when it holds a control character or is not a name the server can hold.
+bool eg_quote_ident(const char *name, std::string *out);
+
+// N'name' with every quote doubled, for catalog lookups; false when the name
+// holds a control character other than tab, line feed and carriage return, or
+// is not a name the server can hold.
+bool eg_name_literal(const char *name, std::string *out);

@@ -1,0 +1,482 @@
+// The edit grid: loading a table, and applying row edits in one transaction.
+#include <string>
+#include <vector>
+
+#include "support.h"
+
+namespace {
+
+using qvtest::json;
+using qvtest::keys_of;
+using qvtest::Reply;
+using qvtest::ServerTest;
+using qvtest::take;
+using tds::Type;
+using strings = std::vector<std::string>;
+
+const std::string kColumnQuery =
+    "SELECT c.name AS cname, ty.name + CASE WHEN ty.name IN "
+    "('varchar','char','varbinary','binary','nchar','nvarchar')   THEN '(' + CASE WHEN "
+    "c.max_length = -1 THEN 'max'   ELSE CAST(CASE WHEN ty.name IN ('nchar','nvarchar') THEN "
+    "c.max_length/2   ELSE c.max_length END AS varchar(10)) END + ')'   WHEN ty.name IN "
+    "('decimal','numeric')   THEN '(' + CAST(c.precision AS varchar(10)) + ',' + "
+    "CAST(c.scale AS varchar(10)) + ')'   ELSE '' END AS ctype, CAST(c.is_identity AS int) AS "
+    "is_id, CAST(c.is_computed AS int) AS is_comp, CAST(c.is_nullable AS int) AS is_null FROM "
+    "sys.columns c JOIN sys.types ty ON ty.user_type_id = c.user_type_id JOIN sys.tables tb ON "
+    "tb.object_id = c.object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = ";
+const std::string kKeyQuery =
+    "SELECT c.name AS cname FROM sys.indexes i JOIN sys.index_columns ic ON ic.object_id = "
+    "i.object_id AND ic.index_id = i.index_id JOIN sys.columns c ON c.object_id = ic.object_id "
+    "AND c.column_id = ic.column_id JOIN sys.tables tb ON tb.object_id = i.object_id JOIN "
+    "sys.schemas s ON s.schema_id = tb.schema_id WHERE i.is_primary_key = 1 AND s.name = ";
+const std::string kReadOnly = "table has no primary key \xE2\x80\x94 grid is read-only";
+
+std::string nlit(const std::string &name) {
+  std::string out = "N'";
+  for (char c : name) out += c == '\'' ? std::string("''") : std::string(1, c);
+  return out + "'";
+}
+std::string column_query(const std::string &schema, const std::string &table) {
+  return kColumnQuery + nlit(schema) + " AND tb.name = " + nlit(table) + " ORDER BY c.column_id";
+}
+std::string key_query(const std::string &schema, const std::string &table) {
+  return kKeyQuery + nlit(schema) + " AND tb.name = " + nlit(table) + " ORDER BY ic.key_ordinal";
+}
+
+tds::ResultSet result(std::vector<tds::Column> columns, std::vector<tds::Row> rows = {}) {
+  tds::ResultSet rs;
+  rs.columns = std::move(columns);
+  rs.rows = std::move(rows);
+  return rs;
+}
+
+struct col {
+  std::string name, type = "int";
+  bool identity = false, computed = false, nullable = true;
+};
+
+class EditGrid : public ServerTest {
+ protected:
+  // Answers the two catalog queries for schema.table.
+  void define(const std::vector<col> &cols, const strings &key, const std::string &table = "Orders",
+              const std::string &schema = "dbo") {
+    tds::ResultSet c;
+    c.columns = {{"cname", Type::NVarChar, 128},
+                 {"ctype", Type::NVarChar, 256},
+                 {"is_id", Type::Int},
+                 {"is_comp", Type::Int},
+                 {"is_null", Type::Int}};
+    for (const col &x : cols)
+      c.rows.push_back(
+          {x.name, x.type, x.identity ? "1" : "0", x.computed ? "1" : "0", x.nullable ? "1" : "0"});
+    tds::ResultSet k;
+    k.columns = {{"cname", Type::NVarChar, 128}};
+    for (const std::string &n : key) k.rows.push_back({n});
+    server.on(column_query(schema, table), {c});
+    server.on(key_query(schema, table), {k});
+  }
+  void define_orders() {
+    server.add_database("Sales");
+    define({{"id", "int", true, false, false},
+            {"tag", "binary(2)", false, false, false},
+            {"Name", "nvarchar(50)"},
+            {"name", "nvarchar(50)"},
+            {"qty"},
+            {"price", "decimal(10,2)"},
+            {"blob", "varbinary(16)"},
+            {"total", "decimal(12,2)", false, true},
+            {"note", "nvarchar(max)"}},
+           {"id", "tag"});
+  }
+  Reply load(const char *table, int max_rows, const char *schema = "", const char *db = nullptr) {
+    return take(dbdesk_core_editgrid_load(conn().c_str(), db, schema, table, max_rows));
+  }
+  Reply apply(const std::string &ops, int dry_run, const char *table = "Orders",
+              const char *db = "Sales") {
+    return take(
+        dbdesk_core_editgrid_apply(conn().c_str(), db, nullptr, table, ops.c_str(), dry_run));
+  }
+  // The batches after the session's set-up (SET TEXTSIZE, use).
+  strings after_setup() const { return sent_from(2); }
+  // The batches after the two catalog queries as well.
+  strings after_catalog() const { return sent_from(4); }
+  strings sent_from(std::size_t n) const {
+    strings all = sent();
+    return all.size() > n ? strings(all.begin() + static_cast<long>(n), all.end()) : strings{};
+  }
+};
+
+std::string error_of(const Reply &r) {
+  return r["error"].IsString() ? r["error"].GetString() : "(null)";
+}
+
+// ---- load -----------------------------------------------------------------
+
+TEST_F(EditGrid, LoadDescribesColumnsKeyAndRowsSelectedByName) {
+  define({{"id", "int", true, false, false},
+          {"na]me", "nvarchar(40)"},
+          {"total", "decimal(18,4)", false, true}},
+         {"id"});
+  tds::ResultSet rows;
+  rows.columns = {{"id", Type::Int, 0, 0, 0, false},
+                  {"na]me", Type::NVarChar, 40},
+                  {"total", Type::Decimal, 0, 18, 4}};
+  rows.rows = {{"1", "a", "2.5000"}, {"2", std::nullopt, "0.0000"}};
+  server.on("SELECT TOP (200) [id], [na]]me], [total] FROM [dbo].[Orders] ORDER BY [id]", {rows});
+  Reply r = load("Orders", 0);
+  EXPECT_EQ(r.text,
+            "{\"ok\":true,\"columns\":["
+            "{\"name\":\"id\",\"type\":\"int\",\"nullable\":false,\"is_identity\":true,\"is_"
+            "computed\":false},"
+            "{\"name\":\"na]me\",\"type\":\"nvarchar(40)\",\"nullable\":true,\"is_identity\":false,"
+            "\"is_computed\":false},"
+            "{\"name\":\"total\",\"type\":\"decimal(18,4)\",\"nullable\":true,\"is_identity\":"
+            "false,\"is_computed\":true}],"
+            "\"pk_columns\":[\"id\"],\"rows\":[[1,\"a\",2.5],[2,null,0]],"
+            "\"read_only_reason\":null,\"error\":null}");
+  EXPECT_EQ(
+      sent(),
+      (strings{"SET TEXTSIZE 4194304", "use [master]", column_query("dbo", "Orders"),
+               key_query("dbo", "Orders"),
+               "SELECT TOP (200) [id], [na]]me], [total] FROM [dbo].[Orders] ORDER BY [id]"}));
+}
+
+TEST_F(EditGrid, LoadClampsTheRowCount) {
+  define({{"id"}}, {"id"});
+  server.on_regex("^SELECT TOP", {result({{"id", Type::Int}}, {{"1"}})});
+  const std::pair<int, int> cases[] = {{0, 200}, {-5, 200}, {1, 1}, {5000, 5000}, {5001, 5000}};
+  for (auto [asked, top] : cases) {
+    server.clear_records();
+    Reply r = load("Orders", asked);
+    EXPECT_TRUE(r["ok"].GetBool()) << r.text;
+    EXPECT_EQ(after_setup().back(),
+              "SELECT TOP (" + std::to_string(top) + ") [id] FROM [dbo].[Orders] ORDER BY [id]")
+        << asked;
+  }
+}
+
+TEST_F(EditGrid, LoadWithoutKeyIsReadOnlyAndUnordered) {
+  define({{"a"}, {"b"}}, {});
+  server.on("SELECT TOP (5) [a], [b] FROM [dbo].[Orders]",
+            {result({{"a", Type::Int}, {"b", Type::Int}}, {{"1", "2"}})});
+  Reply r = load("Orders", 5);
+  EXPECT_TRUE(r["ok"].GetBool()) << r.text;
+  EXPECT_EQ(json(r["pk_columns"]), "[]");
+  EXPECT_EQ(json(r["rows"]), "[[1,2]]");
+  EXPECT_EQ(error_of(r), "(null)");
+  EXPECT_EQ(r["read_only_reason"].GetString(), kReadOnly);
+}
+
+TEST_F(EditGrid, LoadListsAWideKeyButOrdersByItsFirstSixteenColumns) {
+  std::vector<col> cols;
+  strings key;
+  std::string select, order;
+  for (int i = 1; i <= 17; ++i) {
+    std::string n = "k" + std::to_string(i);
+    cols.push_back({n});
+    key.push_back(n);
+    select += (i > 1 ? ", [" : "[") + n + "]";
+    if (i <= 16) order += (i > 1 ? ", [" : "[") + n + "]";
+  }
+  define(cols, key);
+  std::string row_query = "SELECT TOP (1) " + select + " FROM [dbo].[Orders] ORDER BY " + order;
+  server.on(row_query, {result({{"k1", Type::Int}})});
+  Reply r = load("Orders", 1);
+  EXPECT_TRUE(r["ok"].GetBool()) << r.text;
+  EXPECT_EQ(r["pk_columns"].Size(), 17u);
+  EXPECT_EQ(after_setup().back(), row_query);
+}
+
+TEST_F(EditGrid, LoadFailuresAnswerWithTheEnvelope) {
+  define({{"id"}}, {"id"});
+  server.on_regex("^SELECT TOP",
+                  {tds::BatchAbort{tds::error(229, "SELECT permission denied.", 14)}});
+  Reply denied = load("Orders", 1);
+  EXPECT_EQ(keys_of(denied.doc), "ok,error");
+  EXPECT_EQ(error_of(denied), "SELECT permission denied. (msg 229, severity 14, state 1, line 1)");
+
+  define({}, {}, "SomeView");
+  Reply missing = load("SomeView", 1, "", "tempdb");
+  EXPECT_EQ(error_of(missing), "table not found: dbo.SomeView");
+}
+
+// Names pasted into T-SQL: Unicode literals in the catalog lookups, brackets
+// with ']' doubled in statements, refusals only for names no table can have.
+TEST_F(EditGrid, TableNamesAreQuotedOrRefused) {
+  server.add_database("Sales");
+  // The longest legal name: 128 characters, here 384 bytes once quotes are doubled.
+  std::string longest;
+  for (int i = 0; i < 64; ++i) longest += "'\xE2\x82\xAC";
+  struct {
+    std::string table, error, from;
+  } cases[] = {
+      {"O'Brien]s", "", "[dbo].[O'Brien]]s]"},
+      {longest, "", "[dbo].[" + longest + "]"},
+      {std::string(129, 'x'), "table not found: dbo." + std::string(129, 'x'), ""},
+      {"a\fb", "table not found: dbo.a\fb", ""},
+      {"a\tb", "invalid identifier", ""},
+  };
+  for (const auto &c : cases) {
+    server.clear_handlers();
+    define({{"id"}}, {"id"}, c.table);
+    server.on_regex("^SELECT TOP", {result({{"id", Type::Int}})});
+    Reply r = load(c.table.c_str(), 1);
+    EXPECT_EQ(c.error.empty() ? "(null)" : c.error, error_of(r)) << c.table;
+    if (c.error.empty()) {
+      EXPECT_EQ(after_setup().back(), "SELECT TOP (1) [id] FROM " + c.from + " ORDER BY [id]");
+    }
+    Reply a = apply("[{\"op\":\"delete\",\"pk\":{\"id\":1}}]", 1, c.table.c_str());
+    if (c.error.empty()) {
+      EXPECT_EQ(json(a["statements"]), "[\"DELETE FROM [Sales]." + c.from + " WHERE [id] = 1\"]")
+          << a.text;
+    } else {
+      EXPECT_EQ(error_of(a), c.error);
+    }
+  }
+}
+
+// ---- apply: statements -------------------------------------------------------
+
+// Each operation's statement, built from the live catalog by a dry run.
+TEST_F(EditGrid, DryRunBuildsEachStatementFromTheCatalog) {
+  define_orders();
+  const std::string pk = "\"pk\":{\"id\":42,\"tag\":\"0x01AB\"}";
+  const std::string longest(4095, '\'');  // escaped: 8190 bytes, the most a literal holds
+  struct {
+    std::string op, statement;
+  } cases[] = {
+      // values keys fold letter case when only one column matches; numbers stay as written
+      {"{\"op\":\"update\"," + pk + ",\"values\":{\"QTY\":5,\"note\":\"O'Brien\",\"price\":19.99}}",
+       "UPDATE [Sales].[dbo].[Orders] SET [qty] = 5, [note] = N'O''Brien', [price] = 19.99 WHERE "
+       "[id] = 42 AND [tag] = 0x01AB"},
+      // identity and computed columns are never assigned
+      {"{\"op\":\"update\"," + pk + ",\"values\":{\"id\":1,\"total\":2}}",
+       "UPDATE [Sales].[dbo].[Orders] SET  WHERE [id] = 42 AND [tag] = 0x01AB"},
+      // an exact name wins over a folded one; inserts name identity columns but not computed ones
+      {"{\"op\":\"insert\",\"values\":{\"id\":7,\"total\":1,\"name\":null,\"Name\":true,\"blob\":"
+       "\"0x\","
+       "\"qty\":18446744073709551616,\"note\":\"\\t\\u00e9\"}}",
+       "INSERT INTO [Sales].[dbo].[Orders] ([id], [name], [Name], [blob], [qty], [note]) "
+       "VALUES (7, NULL, 1, 0x, 18446744073709551616, N'\t\xC3\xA9')"},
+      // the key is matched in key order; other pk entries are ignored
+      {"{\"op\":\"delete\",\"pk\":{\"tag\":\"0xff00\",\"id\":-1.5e3,\"extra\":[1]},\"values\":{"
+       "\"x\":1}}",
+       "DELETE FROM [Sales].[dbo].[Orders] WHERE [id] = -1.5e3 AND [tag] = 0xff00"},
+      {"{\"op\":\"update\"," + pk + ",\"values\":{\"note\":\"" + longest + "\"}}",
+       "UPDATE [Sales].[dbo].[Orders] SET [note] = N'" + longest + longest +
+           "' WHERE [id] = 42 AND [tag] = 0x01AB"},
+  };
+  for (const auto &c : cases) {
+    server.clear_records();
+    Reply r = apply("{\"ops\":[" + c.op + "]}", 1);
+    EXPECT_EQ(keys_of(r.doc), "ok,rows_affected,statements,dry_run,error") << r.text;
+    EXPECT_TRUE(r["ok"].GetBool()) << r.text;
+    EXPECT_TRUE(r["dry_run"].GetBool());
+    EXPECT_EQ(r["rows_affected"].GetInt(), 0);
+    ASSERT_EQ(r["statements"].Size(), 1u) << r.text;
+    EXPECT_EQ(r["statements"][0].GetString(), c.statement);
+    EXPECT_EQ(sent(), (strings{"SET TEXTSIZE 4194304", "use [Sales]", column_query("dbo", "Orders"),
+                               key_query("dbo", "Orders")}));
+  }
+}
+
+// Values and names that cannot be used refuse the whole call before anything runs.
+TEST_F(EditGrid, UnusableValuesAndNamesRefuseTheCall) {
+  define_orders();
+  const std::string key = "\"pk\":{\"id\":1,\"tag\":\"0x01\"}";
+  auto update = [&](const std::string &values) {
+    return "[{\"op\":\"update\"," + key + ",\"values\":{" + values + "}}]";
+  };
+  struct {
+    std::string ops, error;
+  } cases[] = {
+      {"[", "ops_json is not valid JSON"},
+      {"[{\"op\":\"delete\",\"pk\":{\"id\":NaN}}]", "ops_json is not valid JSON"},
+      {"[]", "ops_json must be a non-empty array of operations"},
+      {"{}", "ops_json must be a non-empty array of operations"},
+      {"{\"ops\":{}}", "ops_json must be a non-empty array of operations"},
+      {update("\"nope\":1"), "unknown column 'nope'"},
+      {update("\"NAME\":1"), "ambiguous column: NAME"},
+      {update("\"Qty\":[1]"), "unsupported value for column 'Qty'"},
+      {update("\"qty\":{}"), "unsupported value for column 'qty'"},
+      {update("\"note\":\"a\\fb\""), "unsupported value for column 'note'"},
+      {update("\"note\":\"a\\u0000b\""), "unsupported value for column 'note'"},
+      {update("\"note\":\"" + std::string(4096, '\'') + "\""),
+       "unsupported value for column 'note'"},
+      {update("\"note\":\"" + std::string(100 * 1024, 'x') + "\""),
+       "unsupported value for column 'note'"},
+      {update("\"blob\":\"01AB\""), "unsupported value for column 'blob'"},
+      {update("\"blob\":\"0x1\""), "unsupported value for column 'blob'"},
+      {update("\"blob\":\"0xZZ\""), "unsupported value for column 'blob'"},
+      {"[{\"op\":\"insert\",\"values\":{\"qty\":[],\"nope\":1}}]", "unknown column 'nope'"},
+      {"[{\"op\":\"delete\",\"pk\":{\"ID\":1,\"tag\":\"0x01\"}}]", "missing PK value for 'id'"},
+      {"[{\"op\":\"delete\",\"pk\":{\"id\":\"a\\fb\",\"tag\":\"0x01\"}}]",
+       "missing PK value for 'id'"},
+      {"[{\"op\":\"delete\",\"pk\":{\"id\":1,\"tag\":\"\\u0001\"}}]", "missing PK value for 'tag'"},
+      {"[{\"op\":\"delete\",\"pk\":{\"id\":1}}]", "missing PK value for 'tag'"},
+  };
+  for (const auto &c : cases) {
+    server.clear_records();
+    for (int dry_run : {0, 1}) {
+      Reply r = apply(c.ops, dry_run);
+      EXPECT_EQ(keys_of(r.doc), "ok,error") << c.ops;
+      EXPECT_EQ(error_of(r), c.error) << c.ops;
+    }
+    for (const auto &b : sent()) EXPECT_EQ(b.find("TRAN"), std::string::npos) << b;
+  }
+}
+
+// Malformed operations stop the list: the reply keeps the statements built
+// before, and nothing is executed.
+TEST_F(EditGrid, OperationErrorsStopTheListAndRunNothing) {
+  define_orders();
+  const std::string del = "{\"op\":\"delete\",\"pk\":{\"id\":1,\"tag\":\"0x01\"}}";
+  std::string many;
+  for (int i = 0; i < 257; ++i) many += (i ? "," : "") + del;
+  struct {
+    std::string ops, error;
+    unsigned built;
+  } cases[] = {
+      {"[" + del + "," + del + ",{\"op\":\"update\",\"pk\":{}}]", "update needs 'values' object",
+       2},
+      {"[{\"op\":\"Insert\",\"values\":{}}]", "unknown op 'Insert' (update|insert|delete)", 0},
+      {"[{\"op\":5,\"values\":{}}]", "operation missing 'op'", 0},
+      {"[" + del + ",{}]", "operation missing 'op'", 1},
+      {"[\"insert\"]", "operation missing 'op'", 0},
+      {"[{\"op\":\"insert\",\"values\":[]}]", "insert needs 'values' object", 0},
+      {"[{\"op\":\"update\"}]", "update needs 'pk' object", 0},
+      {"[{\"op\":\"delete\",\"values\":{}}]", "delete needs 'pk' object", 0},
+      {"[" + many + "]", "too many operations (max 256)", 256},
+  };
+  for (const auto &c : cases) {
+    server.clear_records();
+    Reply r = apply(c.ops, 0);
+    EXPECT_FALSE(r["ok"].GetBool()) << r.text;
+    EXPECT_EQ(r["rows_affected"].GetInt(), 0);
+    EXPECT_EQ(r["statements"].Size(), c.built) << c.error;
+    EXPECT_FALSE(r["dry_run"].GetBool());
+    EXPECT_EQ(error_of(r), c.error);
+    EXPECT_TRUE(after_catalog().empty()) << c.error;
+  }
+}
+
+TEST_F(EditGrid, ATableWithoutKeyRefusesEvenDryInserts) {
+  define({{"a"}}, {});
+  Reply r = take(dbdesk_core_editgrid_apply(conn().c_str(), nullptr, "", "Orders",
+                                            "[{\"op\":\"insert\",\"values\":{\"a\":1}}]", 1));
+  EXPECT_EQ(r.text,
+            "{\"ok\":false,\"error\":\"table dbo.Orders has no primary key \xE2\x80\x94 edits "
+            "refused\"}");
+}
+
+// Every key column addresses the row, however wide the key; every column can
+// be edited, however wide the table; a long statement is sent whole.
+TEST_F(EditGrid, WideKeysAndTablesBuildWholeStatements) {
+  server.add_database("Sales");
+  std::vector<col> cols;
+  strings key;
+  std::string pk, where, values, set;
+  for (int i = 1; i <= 600; ++i) {
+    std::string n = "c" + std::to_string(i);
+    cols.push_back({n, "nvarchar(200)"});
+    std::string v = std::string(150, 'v') + std::to_string(i);
+    if (i <= 9) {
+      key.push_back(n);
+      pk += (i > 1 ? ",\"" : "\"") + n + "\":" + std::to_string(i);
+      where += (i > 1 ? " AND [" : "[") + n + "] = " + std::to_string(i);
+    } else {
+      values += (i > 10 ? ",\"" : "\"") + n + "\":\"" + v + "\"";
+      set += (i > 10 ? ", [" : "[") + n + "] = N'" + v + "'";
+    }
+  }
+  define(cols, key);
+  std::string update = "UPDATE [Sales].[dbo].[Orders] SET " + set + " WHERE " + where;
+  ASSERT_GT(update.size(), 65536u);
+  server.on("BEGIN TRANSACTION", {tds::DoneNoCount{}});
+  server.on("COMMIT TRANSACTION", {tds::DoneNoCount{}});
+  server.on(update, {tds::RowCount{1}});
+  server.on("DELETE FROM [Sales].[dbo].[Orders] WHERE " + where, {tds::RowCount{1}});
+  Reply r = apply("[{\"op\":\"update\",\"pk\":{" + pk + "},\"values\":{" + values +
+                      "}},{\"op\":\"delete\",\"pk\":{" + pk + "}}]",
+                  0);
+  EXPECT_TRUE(r["ok"].GetBool()) << error_of(r);
+  EXPECT_EQ(r["rows_affected"].GetInt(), 2);
+  EXPECT_EQ(after_catalog(),
+            (strings{"BEGIN TRANSACTION", update,
+                     "DELETE FROM [Sales].[dbo].[Orders] WHERE " + where, "COMMIT TRANSACTION"}));
+}
+
+// ---- apply: execution -----------------------------------------------------------
+
+class EditGridRun : public EditGrid {
+ protected:
+  const std::string upd1 =
+      "UPDATE [Sales].[dbo].[Orders] SET [qty] = 1 WHERE [id] = 1 AND [tag] = 0x01";
+  const std::string upd2 =
+      "UPDATE [Sales].[dbo].[Orders] SET [qty] = -1 WHERE [id] = 2 AND [tag] = 0x02";
+  const std::string ops =
+      "[{\"op\":\"update\",\"pk\":{\"id\":1,\"tag\":\"0x01\"},\"values\":{\"qty\":1}},"
+      "{\"op\":\"update\",\"pk\":{\"id\":2,\"tag\":\"0x02\"},\"values\":{\"qty\":-1}}]";
+  void SetUp() override {
+    EditGrid::SetUp();
+    define_orders();
+  }
+  // Scripted answers: the named batch fails, every other one succeeds.
+  void script(const std::string &failing) {
+    const tds::Item broken = tds::BatchAbort{tds::error(
+        547, "The UPDATE statement conflicted with the CHECK constraint \"ck_qty\".", 16, 0, 1)};
+    for (const std::string &sql :
+         {std::string("BEGIN TRANSACTION"), upd1, upd2, std::string("COMMIT TRANSACTION"),
+          std::string("ROLLBACK TRANSACTION")}) {
+      bool counts = sql.starts_with("UPDATE");
+      server.on(sql, {sql == failing ? broken
+                      : counts       ? tds::Item{tds::RowCount{sql == upd1 ? 2u : 3u}}
+                                     : tds::Item{tds::DoneNoCount{}}});
+    }
+  }
+};
+
+TEST_F(EditGridRun, CommitsAllStatementsAndSumsTheirPositiveRowCounts) {
+  const std::string del = "DELETE FROM [Sales].[dbo].[Orders] WHERE [id] = 3 AND [tag] = 0x03";
+  server.on(upd2, {tds::DoneNoCount{}});  // a statement that reports no count
+  server.on(del, {tds::RowCount{3}});
+  script("");
+  std::string all = ops;
+  all.insert(all.size() - 1, ",{\"op\":\"delete\",\"pk\":{\"id\":3,\"tag\":\"0x03\"}}");
+  Reply r = apply(all, 0);
+  EXPECT_EQ(r.text, "{\"ok\":true,\"rows_affected\":5,\"statements\":[\"" + upd1 + "\",\"" + upd2 +
+                        "\",\"" + del + "\"],\"dry_run\":false,\"error\":null}");
+  EXPECT_EQ(after_catalog(), (strings{"BEGIN TRANSACTION", upd1, upd2, del, "COMMIT TRANSACTION"}));
+}
+
+TEST_F(EditGridRun, TheFirstFailureRollsEverythingBack) {
+  const std::string server_text =
+      "The UPDATE statement conflicted with the CHECK constraint \"ck_qty\". (msg 547, severity "
+      "16, state 0, line 1)";
+  struct {
+    std::string failing, error;
+    strings batches;
+  } cases[] = {
+      {"BEGIN TRANSACTION", server_text, {"BEGIN TRANSACTION", "ROLLBACK TRANSACTION"}},
+      {upd2,
+       "statement 2 failed: " + server_text,
+       {"BEGIN TRANSACTION", upd1, upd2, "ROLLBACK TRANSACTION"}},
+      {"COMMIT TRANSACTION",
+       server_text,
+       {"BEGIN TRANSACTION", upd1, upd2, "COMMIT TRANSACTION", "ROLLBACK TRANSACTION"}},
+  };
+  for (const auto &c : cases) {
+    server.clear_handlers();
+    server.clear_records();
+    define_orders();
+    script(c.failing);
+    Reply r = apply(ops, 0);
+    EXPECT_FALSE(r["ok"].GetBool()) << r.text;
+    EXPECT_EQ(r["rows_affected"].GetInt(), 0);
+    EXPECT_EQ(r["statements"].Size(), 2u);
+    EXPECT_EQ(error_of(r), c.error);
+    EXPECT_EQ(after_catalog(), c.batches);
+  }
+}
+
+}  // namespace
