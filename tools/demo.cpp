@@ -45,6 +45,7 @@ int main(int argc, char **argv) {
   demo_scripting(ctx);
   demo_editgrid(ctx);
   demo_admin(ctx);
+  demo_cancel(ctx);
   dlclose(ctx.lib);
   return 0;
 }

@@ -39,3 +39,4 @@ void demo_tree(const demo_ctx &ctx);
 void demo_scripting(const demo_ctx &ctx);
 void demo_editgrid(const demo_ctx &ctx);
 void demo_admin(const demo_ctx &ctx);
+void demo_cancel(const demo_ctx &ctx);

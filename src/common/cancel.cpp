@@ -16,6 +16,7 @@ struct running_call {
   std::atomic<bool> cancelled{false};
   std::string tag;
   int depth = 0;
+  int paused = 0;
 };
 
 thread_local running_call g_call;
@@ -41,7 +42,12 @@ void qv_cancel_end() {
   g_call.tag.clear();
 }
 
-bool qv_cancel_requested() { return g_call.cancelled.load(std::memory_order_relaxed); }
+bool qv_cancel_requested() {
+  return g_call.paused == 0 && g_call.cancelled.load(std::memory_order_relaxed);
+}
+
+qv_cancel_pause::qv_cancel_pause() { ++g_call.paused; }
+qv_cancel_pause::~qv_cancel_pause() { --g_call.paused; }
 
 void qv_record_cancelled() {
   qv_seterr_force("%s", kCancelledText);

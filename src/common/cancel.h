@@ -24,5 +24,15 @@ void qv_record_cancelled();
 // returns true.
 bool qv_stop_if_cancelled();
 
+// While one lives, the calling thread's call behaves as if not cancelled:
+// for the clean-up that must still reach the server after a stop (the
+// ROLLBACK of an interrupted transaction).
+struct qv_cancel_pause {
+  qv_cancel_pause();
+  ~qv_cancel_pause();
+  qv_cancel_pause(const qv_cancel_pause &) = delete;
+  qv_cancel_pause &operator=(const qv_cancel_pause &) = delete;
+};
+
 // Signals every call running under tag; returns how many there were.
 std::int32_t qv_cancel_tag(const char *tag);

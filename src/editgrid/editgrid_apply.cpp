@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/cancel.h"
 #include "common/capture.h"
 #include "common/conn.h"
 #include "common/operation.h"
@@ -44,7 +45,9 @@ bool run(DBPROCESS *session, const char *sql) {
   return false;
 }
 
+// Sent even when the caller stopped the call: that is when it matters.
 void roll_back(DBPROCESS *session) {
+  qv_cancel_pause pause;
   qv_cap()->fatal = 0;
   run(session, "ROLLBACK TRANSACTION");
 }

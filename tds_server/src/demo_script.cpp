@@ -38,6 +38,9 @@ void register_demo(Server &server) {
   one.rows = {{"1"}};
   server.on("SELECT 1 AS n", {one});
 
+  // A statement the server works on for 30 seconds (the Stop demo).
+  server.on("WAITFOR DELAY '00:00:30'", {Delay{std::chrono::milliseconds(30000)}, RowCount{0}});
+
   register_tree_demo(server);
   register_scripting_demo(server);
   register_editgrid_demo(server);

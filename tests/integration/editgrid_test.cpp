@@ -1,4 +1,6 @@
 // The edit grid: loading a table, and applying row edits in one transaction.
+#include <chrono>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -477,6 +479,28 @@ TEST_F(EditGridRun, TheFirstFailureRollsEverythingBack) {
     EXPECT_EQ(error_of(r), c.error);
     EXPECT_EQ(after_catalog(), c.batches);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Stopped while the first statement runs: the server is told to stop, the
+// second statement is never sent, and the transaction is rolled back.
+TEST_F(EditGridRun, ACancelledApplyRollsBack) {
+  server.on(upd1, {tds::Delay{std::chrono::milliseconds(20000)}, tds::RowCount{2}});
+  script("");
+  Reply r;
+  std::thread call([&] {
+    r = take(dbdesk_core_editgrid_apply(conn("\"tag\":\"grid\"").c_str(), "Sales", nullptr,
+                                        "Orders", ops.c_str(), 0));
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  dbdesk_core_free(dbdesk_core_cancel("grid"));
+  call.join();
+  EXPECT_EQ(error_of(r), "statement 1 failed: cancelled by the caller");
+  EXPECT_EQ(r["rows_affected"].GetInt(), 0);
+  EXPECT_EQ(after_catalog(), (strings{"BEGIN TRANSACTION", upd1, "ROLLBACK TRANSACTION"}));
 }
 
 }  // namespace
