@@ -22,10 +22,13 @@ std::string read_file(const std::string &path) {
 
 namespace {
 
+usage_error nothing_given(const char *what) {
+  return usage_error(std::string("no ") + what +
+                     " given: pass it as an argument, with --file or on standard input");
+}
+
 std::string read_stdin(const char *what) {
-  if (isatty(STDIN_FILENO))
-    throw usage_error(std::string("no ") + what +
-                      " given: pass it as an argument, with --file or on standard input");
+  if (isatty(STDIN_FILENO)) throw nothing_given(what);
   return {std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
 }
 
@@ -36,6 +39,7 @@ std::string read_input(const std::string &arg, const std::string &file, const ch
   if (from_arg && !file.empty())
     throw usage_error(std::string("give ") + what + " either as an argument or with --file, not both");
   if (from_arg) return arg;
-  if (!file.empty()) return read_file(file);
-  return read_stdin(what);
+  std::string text = file.empty() ? read_stdin(what) : read_file(file);
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) throw nothing_given(what);
+  return text;
 }
