@@ -105,16 +105,25 @@ void require_text(const Document &d, const char *key, const char *flag) {
                       key + "\"");
 }
 
+// The library would quietly use 1433 instead of a port out of range.
+void require_port(const Document &d) {
+  if (!d.HasMember("port")) return;
+  const Value &p = d["port"];
+  if (!p.IsInt() || p.GetInt() < 1 || p.GetInt() > 65535)
+    throw usage_error("--conn port must be a whole number from 1 to 65535");
+}
+
 Document merged_document(const conn_options &o) {
   Document d = base_document(o);
   if (o.host) set_text(d, "host", *o.host);
   if (o.user) set_text(d, "user", *o.user);
-  require_text(d, "host", "--host");
-  require_text(d, "user", "--user");
   if (o.database) set_text(d, "database", *o.database);
   if (o.app_name) set_text(d, "app_name", *o.app_name);
   if (o.port) set_member(d, "port", Value(*o.port));
   if (o.timeout) set_member(d, "timeout_s", Value(*o.timeout));
+  require_text(d, "host", "--host");
+  require_text(d, "user", "--user");
+  require_port(d);
   if (const char *env = std::getenv("DBDESK_PASSWORD")) set_text(d, "password", env);
   else if (!d.HasMember("password")) set_text(d, "password", prompt_password(d));
   return d;

@@ -187,7 +187,7 @@ class set_printer {
 
   void sets_of(const Value &holder) {
     const Value *columns = array_member(holder, "columns"), *rows = array_member(holder, "rows");
-    if (!columns || !rows) return;
+    if (!columns || !rows || columns->Empty()) return;  // a failed statement has no columns
     const Value *trunc = member(holder, "truncated");
     print({*columns, *rows, trunc && trunc->IsTrue()});
   }

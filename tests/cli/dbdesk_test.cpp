@@ -47,6 +47,8 @@ TEST_F(Dbdesk, BadInputIsOneLineNamingTheHelpWithStatusTwo) {
        "--conn text must not carry a password", "dbdesk query --help"},
       {{"query", "--port", "70000", "--host", "h", "--user", "u", "SELECT 1"}, false,
        "--port: Value 70000 not in range 1 to 65535", "dbdesk query --help"},
+      {{"query", "--conn", "{\"host\":\"h\",\"user\":\"u\",\"port\":0}", "SELECT 1"}, false,
+       "--conn port must be a whole number from 1 to 65535", "dbdesk query --help"},
       {{"query", "SELECT 1"}, false, "no host given", "dbdesk query --help"},
       {{"query", "--host", "h", "SELECT 1"}, false, "no user given", "dbdesk query --help"},
       {{"query"}, true, "no SQL given", "dbdesk query --help"},
