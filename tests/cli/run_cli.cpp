@@ -20,12 +20,19 @@ std::string slurp(const std::string &path) {
   return s.str();
 }
 
-std::string temp_dir() {
-  static const std::string dir = [] {
+// One directory per test process, removed when the process ends.
+struct scratch_dir {
+  std::string path;
+  scratch_dir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "dbdesk-cli-XXXXXX").string();
-    return std::string(mkdtemp(tmpl.data()));
-  }();
-  return dir;
+    path = mkdtemp(tmpl.data());
+  }
+  ~scratch_dir() { std::filesystem::remove_all(path); }
+};
+
+const std::string &temp_dir() {
+  static const scratch_dir dir;
+  return dir.path;
 }
 
 [[noreturn]] void exec_child(const std::vector<std::string> &args, const std::string &in,
