@@ -112,6 +112,27 @@ TEST_F(Dbdesk, ExitStatusFollowsTheReply) {
   EXPECT_EQ(sent()[2], "KILL 77");
 }
 
+// Each positional lands in its own argument of the C call: an empty one is
+// the argument the library reports missing.
+TEST_F(Dbdesk, PositionalsReachTheirArgumentOfTheCall) {
+  const std::vector<std::pair<args_t, std::string>> cases = {
+      {{"tree", ""}, "node_kind"},
+      {{"script", "", "o", "create"}, "kind"},
+      {{"script", "table", "", "create"}, "obj"},
+      {{"script", "table", "o", ""}, "action"},
+      {{"grid", "load", ""}, "table"},
+      {{"grid", "apply", "", "--file", temp_file("ops.json", "[]")}, "table"},
+      {{"activity", ""}, "view"},
+      {{"storage", ""}, "action"},
+      {{"admin", ""}, "kind"},
+  };
+  for (const auto &[args, missing] : cases) {
+    cli_result r = dbdesk(args);
+    EXPECT_EQ(r.status, 1) << args.front();
+    EXPECT_EQ(r.out, "{\"ok\":false,\"error\":\"missing required parameter: " + missing + "\"}\n");
+  }
+}
+
 class DbdeskFormats : public Dbdesk {
  protected:
   void SetUp() override {
