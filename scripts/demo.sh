@@ -1,21 +1,35 @@
 #!/usr/bin/env bash
 # Builds the library and shows it working: starts the TDS test server as a
-# separate process and runs a connection test and a two-batch query against
-# it through the library's C interface, printing the replies.
+# separate process, runs the demo tour of the library's C interface against
+# it, then the same server through the dbdesk command line.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/install-deps.sh"
 dir="$root/build-demo"
 cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_BUILD_TESTS=OFF >/dev/null
-cmake --build "$dir" -j"$(nproc)" --target quorvex-dbdesk-core qv-tds-server qv-demo
-out="$(mktemp)"
-"$dir/tds_server/qv-tds-server" --port 0 >"$out" &
-server=$!
-trap 'kill $server 2>/dev/null || true; wait $server 2>/dev/null || true; rm -f "$out"' EXIT
-for _ in $(seq 1 100); do
-  grep -q "listening on" "$out" && break
-  sleep 0.05
-done
-port="$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$out")"
-[[ -n $port ]] || { echo "test server did not start" >&2; exit 1; }
-"$dir/qv-demo" "$dir/quorvex-dbdesk-core.so" "$port"
+cmake --build "$dir" -j"$(nproc)" --target quorvex-dbdesk-core qv-tds-server qv-demo dbdesk
+source "$root/scripts/demo-server.sh"
+trap stop_demo_server EXIT
+start_demo_server "$dir"
+"$dir/qv-demo" "$dir/quorvex-dbdesk-core.so" "$demo_port"
+
+# The same server through the dbdesk command line. The password comes from
+# the environment (or a prompt), never from the command line.
+echo "=== dbdesk tour ==="
+export DBDESK_PASSWORD=secret
+server=(--host 127.0.0.1 --port "$demo_port" --user sa)
+tour() {
+  echo "\$ dbdesk $(printf '%q ' "$@")"
+  local status=0
+  "$dir/cli/dbdesk" "$@" || status=$?
+  echo "(exit status $status)"
+  echo
+}
+tour version
+tour connect-test "${server[@]}"
+tour query "${server[@]}" --format table $'SELECT name, database_id FROM sys.databases\nGO\nPRINT \'hello from batch 2\''
+tour query "${server[@]}" "SELECT id, owner, balance FROM demo.dbo.accounts"
+tour query "${server[@]}" --format csv "SELECT id, owner, balance FROM demo.dbo.accounts"
+tour kill "${server[@]}" 77
+tour kill "${server[@]}" 5
+tour query "${server[@]}" --format xml "SELECT 1 AS n"

@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
-packages=(build-essential cmake binutils freetds-dev rapidjson-dev libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(build-essential cmake binutils pkg-config freetds-dev rapidjson-dev libcli11-dev libgtest-dev
+          libgmock-dev libbenchmark-dev python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# Node and npm may come from another packaging of Node (which brings npm with
+# it): only a missing command asks for Debian's package.
+command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive

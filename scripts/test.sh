@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the project twice (normal, and AddressSanitizer + UBSan) and runs the
-# whole test suite in each build.
+# whole test suite in each build, then checks the installed files: a consumer
+# project, the installed dbdesk, the Python module and the Node example.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/install-deps.sh"
@@ -17,3 +18,5 @@ for variant in normal sanitize; do
   cmake --build "$dir" -j"$jobs"
   (cd "$dir" && ctest --output-on-failure --timeout 300 -j"$jobs")
 done
+echo "=== packaging and FFI checks ==="
+bash "$root/scripts/check-packaging.sh" "$root/build-ci-normal"

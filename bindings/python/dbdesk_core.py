@@ -1,0 +1,133 @@
+"""Typed ctypes wrapper of the quorvex-dbdesk-core shared library.
+
+One method per exported function. Every reply text is parsed into a dict and
+released with dbdesk_core_free, whatever happens while it is read. Numbers
+stay exact: integers are Python ints and decimals are decimal.Decimal, so a
+bigint key read from one reply can be sent back unchanged.
+
+    core = DbdeskCore()                   # or DbdeskCore("/path/quorvex-dbdesk-core.so.1")
+    conn = {"host": "127.0.0.1", "port": 1433, "user": "sa", "password": "..."}
+    reply = core.query(conn, "SELECT name FROM sys.databases")
+"""
+
+import ctypes
+import decimal
+import json
+import os
+from typing import Any, Dict, Optional, Union
+
+__all__ = ["DbdeskCore", "DEFAULT_LIBRARY"]
+
+# The installed library's SONAME, found through the dynamic loader's search
+# path; DBDESK_CORE_LIBRARY names another file.
+DEFAULT_LIBRARY = "quorvex-dbdesk-core.so.1"
+
+Document = Union[str, Dict[str, Any], list]
+
+_TEXT = ctypes.c_char_p
+_INT = ctypes.c_int
+
+# Exported operation -> argument types. All return a malloc'd JSON text.
+_OPERATIONS = {
+    "dbdesk_core_connect_test": [_TEXT, _INT, _TEXT, _TEXT, _TEXT, _INT, _INT],
+    "dbdesk_core_tree": [_TEXT, _TEXT, _TEXT, _TEXT, _TEXT],
+    "dbdesk_core_query": [_TEXT, _TEXT, _TEXT, _INT, _INT],
+    "dbdesk_core_kill_spid": [_TEXT, _INT],
+    "dbdesk_core_script_object": [_TEXT, _TEXT, _TEXT, _TEXT, _TEXT, _TEXT],
+    "dbdesk_core_editgrid_load": [_TEXT, _TEXT, _TEXT, _TEXT, _INT],
+    "dbdesk_core_editgrid_apply": [_TEXT, _TEXT, _TEXT, _TEXT, _TEXT, _INT],
+    "dbdesk_core_activity": [_TEXT, _TEXT],
+    "dbdesk_core_storage": [_TEXT, _TEXT, _TEXT, _TEXT],
+    "dbdesk_core_admin": [_TEXT, _TEXT, _TEXT, _TEXT],
+}
+
+
+def _text(value: Optional[str]) -> Optional[bytes]:
+    return None if value is None else value.encode("utf-8")
+
+
+def _document(value: Document) -> bytes:
+    if isinstance(value, str):
+        return value.encode("utf-8")
+    # Decimals travel as text: the library turns a string into a literal the
+    # server converts, so no digit is lost.
+    return json.dumps(value, default=str).encode("utf-8")
+
+
+class DbdeskCore:
+    """The library, loaded once; methods may be called from any thread."""
+
+    def __init__(self, path: Optional[str] = None):
+        self._lib = ctypes.CDLL(path or os.environ.get("DBDESK_CORE_LIBRARY", DEFAULT_LIBRARY))
+        self._lib.dbdesk_core_version.restype = ctypes.c_char_p
+        self._lib.dbdesk_core_version.argtypes = []
+        self._lib.dbdesk_core_last_error.restype = ctypes.c_char_p
+        self._lib.dbdesk_core_last_error.argtypes = []
+        self._lib.dbdesk_core_free.restype = None
+        self._lib.dbdesk_core_free.argtypes = [ctypes.c_void_p]
+        for name, argtypes in _OPERATIONS.items():
+            fn = getattr(self._lib, name)
+            fn.argtypes = argtypes
+            fn.restype = ctypes.c_void_p  # keep the pointer: it must be freed
+        self._free = self._lib.dbdesk_core_free
+
+    def _call(self, name: str, *args) -> Dict[str, Any]:
+        ptr = getattr(self._lib, name)(*args)
+        if not ptr:
+            raise MemoryError(name + " returned no reply")
+        try:
+            text = ctypes.string_at(ptr).decode("utf-8")
+        finally:
+            self._free(ptr)
+        return json.loads(text, parse_float=decimal.Decimal)
+
+    def version(self) -> str:
+        return self._lib.dbdesk_core_version().decode("utf-8")
+
+    def last_error(self) -> str:
+        return self._lib.dbdesk_core_last_error().decode("utf-8")
+
+    def connect_test(self, host: str, user: str, password: Optional[str] = None, port: int = 0,
+                     database: Optional[str] = None, encrypt: bool = False,
+                     timeout_s: int = 0) -> Dict[str, Any]:
+        return self._call("dbdesk_core_connect_test", _text(host), port, _text(user), _text(password),
+                          _text(database), int(encrypt), timeout_s)
+
+    def tree(self, conn: Document, node_kind: str, database: Optional[str] = None,
+             schema: Optional[str] = None, obj: Optional[str] = None) -> Dict[str, Any]:
+        return self._call("dbdesk_core_tree", _document(conn), _text(node_kind), _text(database),
+                          _text(schema), _text(obj))
+
+    def query(self, conn: Document, sql: str, database: Optional[str] = None, max_rows: int = 0,
+              timeout_s: int = 0) -> Dict[str, Any]:
+        return self._call("dbdesk_core_query", _document(conn), _text(database), _text(sql), max_rows,
+                          timeout_s)
+
+    def kill_spid(self, conn: Document, spid: int) -> Dict[str, Any]:
+        return self._call("dbdesk_core_kill_spid", _document(conn), spid)
+
+    def script_object(self, conn: Document, kind: str, obj: str, action: str,
+                      database: Optional[str] = None, schema: Optional[str] = None) -> Dict[str, Any]:
+        return self._call("dbdesk_core_script_object", _document(conn), _text(database), _text(kind),
+                          _text(schema), _text(obj), _text(action))
+
+    def editgrid_load(self, conn: Document, table: str, database: Optional[str] = None,
+                      schema: Optional[str] = None, max_rows: int = 0) -> Dict[str, Any]:
+        return self._call("dbdesk_core_editgrid_load", _document(conn), _text(database), _text(schema),
+                          _text(table), max_rows)
+
+    def editgrid_apply(self, conn: Document, table: str, ops: Document, database: Optional[str] = None,
+                       schema: Optional[str] = None, dry_run: bool = False) -> Dict[str, Any]:
+        return self._call("dbdesk_core_editgrid_apply", _document(conn), _text(database), _text(schema),
+                          _text(table), _document(ops), int(dry_run))
+
+    def activity(self, conn: Document, view: str) -> Dict[str, Any]:
+        return self._call("dbdesk_core_activity", _document(conn), _text(view))
+
+    def storage(self, conn: Document, action: str, database: Optional[str] = None,
+                arg: Optional[str] = None) -> Dict[str, Any]:
+        return self._call("dbdesk_core_storage", _document(conn), _text(database), _text(action), _text(arg))
+
+    def admin(self, conn: Document, kind: str, database: Optional[str] = None,
+              arg: Optional[str] = None) -> Dict[str, Any]:
+        return self._call("dbdesk_core_admin", _document(conn), _text(kind), _text(database), _text(arg))

@@ -1,0 +1,159 @@
+#include "commands.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+
+#include "input.h"
+#include "quorvex/dbdesk_core.h"
+
+namespace {
+
+const char *opt(const std::string &s) { return s.empty() ? nullptr : s.c_str(); }
+const char *opt(const std::optional<std::string> &s) { return s && !s->empty() ? s->c_str() : nullptr; }
+
+void add_output_options(CLI::App &cmd, command_line &cl) {
+  const char *group = "Output";
+  cmd.add_flag("--pretty", cl.out.pretty, "indent the reply JSON")->group(group);
+  cmd.add_option("--format", cl.format, "result sets as json (the reply), table or csv")
+      ->check(CLI::IsMember({"json", "table", "csv"}))
+      ->group(group);
+}
+
+// A subcommand that talks to a server: connection and output options, and
+// `make_call` chosen when the subcommand is on the command line.
+CLI::App *operation(CLI::App &parent, const char *name, const char *help, command_line &cl,
+                    std::function<char *()> make_call) {
+  CLI::App *cmd = parent.add_subcommand(name, help);
+  add_conn_options(*cmd, cl.conn);
+  add_output_options(*cmd, cl);
+  cmd->callback([&cl, make_call] { cl.call = make_call; });
+  return cmd;
+}
+
+void add_schema(CLI::App &cmd, command_line &cl) {
+  cmd.add_option("--schema", cl.schema, "schema of the object (dbo)");
+}
+
+void add_version(CLI::App &app, command_line &cl) {
+  app.add_subcommand("version", "print the library version")->callback([&cl] {
+    cl.run_plain = [] {
+      std::printf("%s\n", dbdesk_core_version());
+      return 0;
+    };
+  });
+}
+
+void add_connect_test(CLI::App &app, command_line &cl) {
+  auto *cmd = operation(app, "connect-test", "log in, report server version, database, session id and login time",
+                        cl, [&cl] {
+                          conn_fields f = conn_fields_of(cl.conn);
+                          return dbdesk_core_connect_test(f.host.c_str(), f.port, f.user.c_str(),
+                                                          f.password.c_str(), opt(f.database),
+                                                          cl.encrypt, f.timeout);
+                        });
+  cmd->add_flag("--encrypt", cl.encrypt, "demand an encrypted connection")->group("Connection");
+}
+
+void add_tree(CLI::App &app, command_line &cl) {
+  auto *cmd = operation(app, "tree", "list the children of one object-explorer node", cl, [&cl] {
+    return dbdesk_core_tree(conn_document(cl.conn).c_str(), cl.kind.c_str(), opt(cl.conn.database),
+                            opt(cl.schema), opt(cl.object));
+  });
+  cmd->add_option("kind", cl.kind, "node kind: server, databases, tables, columns, ...")->required();
+  add_schema(*cmd, cl);
+  cmd->add_option("--object", cl.object, "table or function whose children are listed");
+}
+
+void add_query(CLI::App &app, command_line &cl) {
+  auto *cmd = operation(app, "query", "run a script of batches separated by GO lines", cl, [&cl] {
+    std::string sql = read_input(cl.sql, cl.file, "SQL");
+    return dbdesk_core_query(conn_document(cl.conn).c_str(), opt(cl.conn.database), sql.c_str(),
+                             cl.max_rows, 0);
+  });
+  cmd->add_option("sql", cl.sql, "the script; - or nothing reads standard input");
+  cmd->add_option("--file", cl.file, "read the script from this file");
+  cmd->add_option("--max-rows", cl.max_rows, "row limit per result set (1000)")->check(CLI::NonNegativeNumber);
+}
+
+void add_kill(CLI::App &app, command_line &cl) {
+  auto *cmd = operation(app, "kill", "end a server session by its id", cl, [&cl] {
+    return dbdesk_core_kill_spid(conn_document(cl.conn).c_str(), cl.spid);
+  });
+  cmd->add_option("spid", cl.spid, "session id (1..32767)")->required()->check(CLI::Range(1, 32767));
+}
+
+void add_script(CLI::App &app, command_line &cl) {
+  auto *cmd = operation(app, "script", "generate a script for an object", cl, [&cl] {
+    return dbdesk_core_script_object(conn_document(cl.conn).c_str(), opt(cl.conn.database),
+                                     cl.kind.c_str(), opt(cl.schema), cl.object.c_str(),
+                                     cl.action.c_str());
+  });
+  cmd->add_option("kind", cl.kind, "table, view, procedure, function or trigger")->required();
+  cmd->add_option("object", cl.object, "object name without schema")->required();
+  cmd->add_option("action", cl.action,
+                  "select_top, create, alter, drop, drop_create, insert, update, delete, exec_params, table_props")
+      ->required();
+  add_schema(*cmd, cl);
+}
+
+void add_grid(CLI::App &app, command_line &cl) {
+  CLI::App *grid = app.add_subcommand("grid", "load a table for editing, or apply row edits");
+  grid->require_subcommand(1);
+  auto *load = operation(*grid, "load", "load a table's columns, key and rows", cl, [&cl] {
+    return dbdesk_core_editgrid_load(conn_document(cl.conn).c_str(), opt(cl.conn.database),
+                                     opt(cl.schema), cl.table.c_str(), cl.max_rows);
+  });
+  load->add_option("table", cl.table, "table name")->required();
+  add_schema(*load, cl);
+  load->add_option("--max-rows", cl.max_rows, "rows to load (200, at most 5000)")->check(CLI::NonNegativeNumber);
+
+  auto *apply = operation(*grid, "apply", "apply row edits in one transaction", cl, [&cl] {
+    std::string ops = read_input("", cl.file, "the edit operations");
+    return dbdesk_core_editgrid_apply(conn_document(cl.conn).c_str(), opt(cl.conn.database),
+                                      opt(cl.schema), cl.table.c_str(), ops.c_str(), cl.dry_run);
+  });
+  apply->add_option("table", cl.table, "table name")->required();
+  add_schema(*apply, cl);
+  apply->add_option("--file", cl.file, "the edit operations (JSON); standard input without it");
+  apply->add_flag("--dry-run", cl.dry_run, "return the statements without running them");
+}
+
+void add_activity(CLI::App &app, command_line &cl) {
+  auto *cmd = operation(app, "activity", "report one activity view", cl, [&cl] {
+    return dbdesk_core_activity(conn_document(cl.conn).c_str(), cl.view.c_str());
+  });
+  cmd->add_option("view", cl.view, "sessions, waits, expensive or blocking")->required();
+}
+
+void add_storage(CLI::App &app, command_line &cl) {
+  auto *cmd = operation(app, "storage", "database files, shrink, backup and backup history", cl, [&cl] {
+    return dbdesk_core_storage(conn_document(cl.conn).c_str(), opt(cl.conn.database),
+                               cl.action.c_str(), opt(cl.arg));
+  });
+  cmd->add_option("action", cl.action, "files, shrink, backup or history")->required();
+  cmd->add_option("arg", cl.arg, "logical file name (shrink) or destination path (backup)");
+}
+
+void add_admin(CLI::App &app, command_line &cl) {
+  auto *cmd = operation(app, "admin", "SQL Agent jobs, logins, users, error log, query store", cl, [&cl] {
+    return dbdesk_core_admin(conn_document(cl.conn).c_str(), cl.kind.c_str(), opt(cl.conn.database),
+                             opt(cl.arg));
+  });
+  cmd->add_option("kind", cl.kind, "jobs, job_control, logins, db_users, errorlog or querystore")->required();
+  cmd->add_option("arg", cl.arg, R"(job_control: {"job_id":"...","action":"start|stop|enable|disable"})");
+}
+
+}  // namespace
+
+void add_commands(CLI::App &app, command_line &cl) {
+  add_version(app, cl);
+  add_connect_test(app, cl);
+  add_tree(app, cl);
+  add_query(app, cl);
+  add_kill(app, cl);
+  add_script(app, cl);
+  add_grid(app, cl);
+  add_activity(app, cl);
+  add_storage(app, cl);
+  add_admin(app, cl);
+}

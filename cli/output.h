@@ -1,0 +1,21 @@
+// Printing a reply: the JSON itself (compact as the library wrote it, or
+// indented), or its result sets as aligned tables or RFC 4180 CSV.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+enum class out_format { json, table, csv };
+
+struct output_options {
+  out_format format = out_format::json;
+  bool pretty = false;
+};
+
+// Cells longer than this many characters are cut in tables (display only).
+constexpr std::size_t kTableCellMaxChars = 40;
+
+// Prints `reply` to `out` (messages of a CSV run and failures of table and
+// CSV runs go to `err`) and returns the exit status: 0 when the reply says
+// "ok": true, 1 otherwise.
+int print_reply(const char *reply, const output_options &o, std::FILE *out, std::FILE *err);
