@@ -32,4 +32,12 @@ tour query "${server[@]}" "SELECT id, owner, balance FROM demo.dbo.accounts"
 tour query "${server[@]}" --format csv "SELECT id, owner, balance FROM demo.dbo.accounts"
 tour kill "${server[@]}" 77
 tour kill "${server[@]}" 5
+tour tree "${server[@]}" databases
+tour tree "${server[@]}" --database demo columns --schema dbo --object orders
+tour script "${server[@]}" --database demo procedure add_item alter
+tour grid load "${server[@]}" --database demo products --max-rows 10 --format table
+echo '[{"op":"delete","pk":{"id":3}}]' >"$dir/demo-edits.json"
+tour grid apply "${server[@]}" --database demo products --dry-run --file "$dir/demo-edits.json"
+tour activity "${server[@]}" sessions --format table
+tour storage "${server[@]}" --database demo files --format table
 tour query "${server[@]}" --format xml "SELECT 1 AS n"

@@ -18,8 +18,8 @@ constexpr char kEdits[] =
 void demo_editgrid(const demo_ctx &ctx) {
   auto load = demo_symbol<load_fn>(ctx.lib, "dbdesk_core_editgrid_load");
   auto apply = demo_symbol<apply_fn>(ctx.lib, "dbdesk_core_editgrid_apply");
-  demo_show(ctx, "dbdesk_core_editgrid_load demo.dbo.items",
-            load(ctx.conn.c_str(), "demo", "dbo", "items", 10));
+  demo_show(ctx, "dbdesk_core_editgrid_load demo.dbo.products",
+            load(ctx.conn.c_str(), "demo", "dbo", "products", 10));
   demo_show(ctx, "dbdesk_core_editgrid_apply (dry run: update, insert, delete)",
-            apply(ctx.conn.c_str(), "demo", "dbo", "items", kEdits, 1));
+            apply(ctx.conn.c_str(), "demo", "dbo", "products", kEdits, 1));
 }

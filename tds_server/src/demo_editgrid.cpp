@@ -1,4 +1,4 @@
-// The sample catalog's answers for the editgrid demo: demo.dbo.items, keyed
+// The sample catalog's answers for the editgrid demo: demo.dbo.products, keyed
 // by an identity column, with a computed column and a binary one.
 #include "demo_script.h"
 
@@ -6,7 +6,7 @@ namespace tds::demo {
 
 namespace {
 
-ResultSet items_columns() {
+ResultSet products_columns() {
   ResultSet rs;
   rs.columns = {{"cname", Type::NVarChar, 128}, {"ctype", Type::NVarChar, 256},
                 {"is_id", Type::Int}, {"is_comp", Type::Int}, {"is_null", Type::Int}};
@@ -18,14 +18,14 @@ ResultSet items_columns() {
   return rs;
 }
 
-ResultSet items_key() {
+ResultSet products_key() {
   ResultSet rs;
   rs.columns = {{"cname", Type::NVarChar, 128}};
   rs.rows = {{"id"}};
   return rs;
 }
 
-ResultSet items_rows() {
+ResultSet products_rows() {
   ResultSet rs;
   rs.columns = {{"id", Type::Int, 0, 0, 0, false},
                 {"name", Type::NVarChar, 50, 0, 0, false},
@@ -41,14 +41,14 @@ ResultSet items_rows() {
 }  // namespace
 
 void register_editgrid_demo(Server &server) {
-  const std::string items = R"(s\.name = N'dbo' AND tb\.name = N'items' ORDER BY )";
-  server.on_regex(R"(^SELECT c\.name AS cname, ty\.name \+ .*)" + items + R"(c\.column_id$)",
-                  {items_columns()});
-  server.on_regex(R"(^SELECT c\.name AS cname FROM sys\.indexes .*)" + items + R"(ic\.key_ordinal$)",
-                  {items_key()});
+  const std::string products = R"(s\.name = N'dbo' AND tb\.name = N'products' ORDER BY )";
+  server.on_regex(R"(^SELECT c\.name AS cname, ty\.name \+ .*)" + products + R"(c\.column_id$)",
+                  {products_columns()});
+  server.on_regex(R"(^SELECT c\.name AS cname FROM sys\.indexes .*)" + products + R"(ic\.key_ordinal$)",
+                  {products_key()});
   server.on_regex(
-      R"(^SELECT TOP \(\d+\) \[id\], \[name\], \[price\], \[code\], \[price_with_tax\] FROM \[dbo\]\.\[items\] ORDER BY \[id\]$)",
-      {items_rows()});
+      R"(^SELECT TOP \(\d+\) \[id\], \[name\], \[price\], \[code\], \[price_with_tax\] FROM \[dbo\]\.\[products\] ORDER BY \[id\]$)",
+      {products_rows()});
 }
 
 }  // namespace tds::demo
