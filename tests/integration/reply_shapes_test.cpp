@@ -145,7 +145,7 @@ TEST_F(ReplyShapes, EveryShapeIsDocumentedWithKnownTypes) {
   shape_book book = read_shapes(QV_REPLIES_PATH);
   for (const char *name : {"envelope", "query", "batch", "result-set", "column", "message", "connect-test",
                            "kill", "tree", "node", "script", "table-props", "grid-load", "grid-column",
-                           "grid-apply", "row-set", "backup", "job-control"})
+                           "grid-apply", "row-set", "backup", "job-control", "cancel"})
     EXPECT_FALSE(book[name].empty()) << name;
 }
 
@@ -177,6 +177,30 @@ TEST_F(ReplyShapes, RealRepliesFollowTheirDocumentedShape) {
        [&] { return dbdesk_core_connect_test("127.0.0.1", port, "sa", "wrong", nullptr, 0, 5); }},
       {"kill", "success", [&] { return dbdesk_core_kill_spid(c.c_str(), 77); }},
       {"kill", "refused", [&] { return dbdesk_core_kill_spid(c.c_str(), 5); }},
+      {"cancel", "nothing running", [&] { return dbdesk_core_cancel("no-such-tab"); }},
+      {"tree", "columns", [&] { return dbdesk_core_tree(c.c_str(), "columns", "demo", "dbo", "orders"); }},
+      {"tree", "server node", [&] { return dbdesk_core_tree(c.c_str(), "server", nullptr, nullptr, nullptr); }},
+      {"script", "create", [&] {
+         return dbdesk_core_script_object(c.c_str(), "demo", "table", "dbo", "items", "create");
+       }},
+      {"script", "alter", [&] {
+         return dbdesk_core_script_object(c.c_str(), "demo", "procedure", "dbo", "add_item", "alter");
+       }},
+      {"grid-load", "keyed table",
+       [&] { return dbdesk_core_editgrid_load(c.c_str(), "demo", "dbo", "products", 10); }},
+      {"grid-apply", "dry run", [&] {
+         return dbdesk_core_editgrid_apply(c.c_str(), "demo", "dbo", "products",
+                                           "[{\"op\":\"delete\",\"pk\":{\"id\":3}}]", 1);
+       }},
+      {"row-set", "sessions", [&] { return dbdesk_core_activity(c.c_str(), "sessions"); }},
+      {"row-set", "files", [&] { return dbdesk_core_storage(c.c_str(), "demo", "files", nullptr); }},
+      {"row-set", "failed view", [&] { return dbdesk_core_admin(c.c_str(), "logins", nullptr, nullptr); }},
+      {"backup", "failed backup",
+       [&] { return dbdesk_core_storage(c.c_str(), "demo", "backup", "/var/backups/demo.bak"); }},
+      {"job-control", "failed start", [&] {
+         return dbdesk_core_admin(c.c_str(), "job_control", nullptr,
+                                  "{\"job_id\":\"5D5A0C1E-0000-0000-0000-000000000001\",\"action\":\"start\"}");
+       }},
   };
   shape_walker walker(book);
   for (const auto &k : cases) {
