@@ -39,6 +39,7 @@ _OPERATIONS = {
     "dbdesk_core_activity": [_TEXT, _TEXT],
     "dbdesk_core_storage": [_TEXT, _TEXT, _TEXT, _TEXT],
     "dbdesk_core_admin": [_TEXT, _TEXT, _TEXT, _TEXT],
+    "dbdesk_core_cancel": [_TEXT],
 }
 
 
@@ -131,3 +132,8 @@ class DbdeskCore:
     def admin(self, conn: Document, kind: str, database: Optional[str] = None,
               arg: Optional[str] = None) -> Dict[str, Any]:
         return self._call("dbdesk_core_admin", _document(conn), _text(kind), _text(database), _text(arg))
+
+    def cancel(self, tag: str) -> Dict[str, Any]:
+        """Stops every call running under tag (the "tag" of its connection
+        document); safe from any thread."""
+        return self._call("dbdesk_core_cancel", _text(tag))
