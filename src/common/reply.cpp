@@ -1,11 +1,10 @@
 #include "common/reply.h"
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
-#include <string>
 
 #include "common/text.h"
 
@@ -13,6 +12,36 @@ namespace {
 
 constexpr std::size_t kInitialReplyCapacity = 4096;
 constexpr char kReplacementChar[] = "\xEF\xBF\xBD";
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// For each ASCII byte the character written after the backslash ('u' for
+// \u00XX), 0 when the byte is written as it is.
+constexpr std::array<char, 128> kEscape = [] {
+  std::array<char, 128> t{};
+  for (int c = 0; c < 0x20; ++c) t[c] = 'u';
+  t['\b'] = 'b';
+  t['\t'] = 't';
+  t['\n'] = 'n';
+  t['\f'] = 'f';
+  t['\r'] = 'r';
+  t['"'] = '"';
+  t['\\'] = '\\';
+  return t;
+}();
+
+// True when none of the 8 bytes in x needs a closer look: no control
+// character, quote, backslash or non-ASCII byte. May answer false for a
+// word that is plain (the bytes are then looked at one by one), never true
+// for one that is not.
+inline bool plain_word(std::uint64_t x) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  auto zero_bytes = [](std::uint64_t v) { return (v - kOnes) & ~v; };
+  std::uint64_t below_space = (x - kOnes * 0x20) & ~x;
+  std::uint64_t quote = zero_bytes(x ^ (kOnes * '"'));
+  std::uint64_t backslash = zero_bytes(x ^ (kOnes * '\\'));
+  return ((below_space | quote | backslash | x) & kHighs) == 0;
+}
 
 }  // namespace
 
@@ -34,6 +63,59 @@ void qv_out::append(const char *s, std::size_t n) {
   len_ += n;
 }
 
+void qv_out::append_json_string(const char *s, std::size_t n) {
+  Reserve(2 + 6 * n);  // at most six bytes out per byte in (\u00XX)
+  char *o = buf_ + len_;
+  *o++ = '"';
+  std::size_t i = 0, pending = 0;  // s[pending, i) is still to be copied
+  auto flush = [&] {
+    std::memcpy(o, s + pending, i - pending);
+    o += i - pending;
+  };
+  while (i < n) {
+    if (i + 8 <= n) {
+      std::uint64_t word;
+      std::memcpy(&word, s + i, sizeof word);
+      if (plain_word(word)) {
+        i += 8;
+        continue;
+      }
+    }
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      const char e = kEscape[c];
+      if (!e) {
+        ++i;
+        continue;
+      }
+      flush();
+      *o++ = '\\';
+      *o++ = e;
+      if (e == 'u') {
+        *o++ = '0';
+        *o++ = '0';
+        *o++ = kHexDigits[c >> 4];
+        *o++ = kHexDigits[c & 0x0F];
+      }
+      pending = ++i;
+      continue;
+    }
+    bool valid;
+    const std::size_t unit = qv_utf8_next_unit(s, n, i, &valid);
+    if (valid) {
+      i += unit;
+      continue;
+    }
+    flush();
+    std::memcpy(o, kReplacementChar, 3);
+    o += 3;
+    pending = i += unit;
+  }
+  flush();
+  *o++ = '"';
+  len_ = static_cast<std::size_t>(o - buf_);
+}
+
 char *qv_out::release() {
   Reserve(1);
   buf_[len_] = '\0';
@@ -53,26 +135,15 @@ void qv_utf8_sanitize(std::string_view s, qv_out &out) {
   }
 }
 
-template <class Emit>
-void with_valid_utf8(std::string_view s, Emit emit) {
-  if (qv_utf8_valid(s.data(), s.size())) {
-    emit(s.data(), static_cast<rapidjson::SizeType>(s.size()));
-    return;
-  }
-  qv_out clean;
-  qv_utf8_sanitize(s, clean);
-  std::size_t n = clean.size();
-  std::unique_ptr<char, decltype(&std::free)> text(clean.release(), &std::free);
-  emit(text.get(), static_cast<rapidjson::SizeType>(n));
-}
-
 void qv_reply::str(std::string_view s) {
-  with_valid_utf8(s, [this](const char *p, rapidjson::SizeType n) { w_.String(p, n); });
+  w_.RawValue("", 0, rapidjson::kStringType);  // separators and nesting only
+  out_.append_json_string(s.data(), s.size());
 }
 
-void qv_reply::key(std::string_view k) {
-  with_valid_utf8(k, [this](const char *p, rapidjson::SizeType n) { w_.Key(p, n); });
-}
+// A key is written the same way: the writer tells keys from values by
+// their position in the object.
+void qv_reply::key(std::string_view k) { str(k); }
+
 void qv_reply::real(double v) {
   if (std::isfinite(v)) w_.Double(v);
   else w_.Null();

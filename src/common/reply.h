@@ -30,6 +30,10 @@ class qv_out {
   void PutUnsafe(char c) { buf_[len_++] = c; }
   void Flush() {}
   void append(const char *s, std::size_t n);
+  // Appends s as a quoted JSON string: escapes as RapidJSON's writer does,
+  // every invalid UTF-8 sequence becomes U+FFFD. Runs of bytes that need
+  // neither are copied in bulk.
+  void append_json_string(const char *s, std::size_t n);
 
   std::size_t size() const { return len_; }
   const char *data() const { return buf_; }
@@ -68,6 +72,15 @@ class qv_reply {
   // Strings are always written as valid UTF-8: each invalid sequence becomes
   // U+FFFD.
   void str(std::string_view s);
+  // A string known to be printable ASCII without '"' or '\\' (hex, dates):
+  // copied between the quotes without a look at its bytes.
+  void str_plain(std::string_view s) {
+    w_.RawValue("", 0, rapidjson::kStringType);  // separators and nesting only
+    out_.Reserve(s.size() + 2);
+    out_.PutUnsafe('"');
+    out_.append(s.data(), s.size());
+    out_.PutUnsafe('"');
+  }
   void str_or_null(const char *s) {
     if (s) str(s);
     else null();

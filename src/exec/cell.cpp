@@ -8,6 +8,7 @@
 
 #include "common/reply.h"
 #include "common/text.h"
+#include "exec/render.h"
 
 namespace {
 
@@ -125,10 +126,11 @@ qv_json_kind kind_of(const char *type) {
 // buf), or, where the JSON value can be taken from the binary value with the
 // same result, that value without any text.
 struct cell_text {
-  enum class binary { none, integer, real };
-  std::string_view text;
+  enum class binary { none, integer, real, number };
+  std::string_view text;  // binary::number: the JSON number text
   bool is_null = false;
   bool failed = false;
+  bool plain = false;  // text is printable ASCII without quote or backslash
   binary kind = binary::none;
   long long ival = 0;  // binary::integer: integers and bits
   double dval = 0;     // binary::real: float, which db-lib prints with 17
@@ -186,6 +188,67 @@ std::size_t append_offset(const BYTE *data, char *buf, std::size_t len, std::siz
   return n > 0 && len + static_cast<std::size_t>(n) < bufsize ? len + n : len;
 }
 
+// The text of a date or time value from its binary form; false for the
+// types (and sizes) left to dbconvert.
+bool date_text(int code, const BYTE *data, DBINT len, char *buf, std::size_t *n) {
+  switch (code) {
+    case SYBMSDATE: case SYBMSTIME: case SYBMSDATETIME2: case SYBMSDATETIMEOFFSET: {
+      if (len < static_cast<DBINT>(sizeof(DBDATETIMEALL))) return false;
+      DBDATETIMEALL v;
+      std::memcpy(&v, data, sizeof v);
+      *n = qv_render_datetimeall(v, buf);
+      return true;
+    }
+    case SYBDATETIME: case SYBDATETIMN: case SYBDATETIME4:
+      if (len == sizeof(DBDATETIME)) {
+        DBDATETIME v;
+        std::memcpy(&v, data, sizeof v);
+        *n = qv_render_datetime(v, buf);
+        return true;
+      }
+      if (len == sizeof(DBDATETIME4)) {
+        DBDATETIME4 v;
+        std::memcpy(&v, data, sizeof v);
+        *n = qv_render_datetime4(v, buf);
+        return true;
+      }
+      return false;
+    default:
+      return false;
+  }
+}
+
+// The JSON number text of a decimal or money value from its binary form;
+// false for the types (and sizes) left to dbconvert.
+bool exact_number_of(int code, const BYTE *data, DBINT len, char *buf, std::size_t *n) {
+  switch (code) {
+    case SYBDECIMAL: case SYBNUMERIC: {
+      if (len < static_cast<DBINT>(sizeof(DBNUMERIC))) return false;
+      DBNUMERIC v;
+      std::memcpy(&v, data, sizeof v);
+      return qv_render_decimal_number(v, buf, n);
+    }
+    case SYBMONEY: case SYBMONEYN: case SYBMONEY4:
+      if (len == sizeof(DBMONEY)) {
+        DBMONEY v;
+        std::memcpy(&v, data, sizeof v);
+        const auto units = static_cast<std::int64_t>(
+            static_cast<std::uint64_t>(static_cast<std::uint32_t>(v.mnyhigh)) << 32 | v.mnylow);
+        *n = qv_render_money_number(units, buf);
+        return true;
+      }
+      if (len == sizeof(DBMONEY4)) {
+        DBMONEY4 v;
+        std::memcpy(&v, data, sizeof v);
+        *n = qv_render_money_number(v.mny4, buf);
+        return true;
+      }
+      return false;
+    default:
+      return false;
+  }
+}
+
 cell_text converted_text(DBPROCESS *session, int code, const BYTE *data, DBINT len, char *buf,
                          std::size_t bufsize) {
   cell_text c;
@@ -210,8 +273,10 @@ cell_text converted_text(DBPROCESS *session, int code, const BYTE *data, DBINT l
   return c;
 }
 
+// dates_in_c_locale: date texts may be built here, as dbconvert would spell
+// them in the C locale.
 cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::size_t bufsize,
-                      bool text_needed) {
+                      bool text_needed, bool dates_in_c_locale) {
   BYTE *data = dbdata(session, column);
   DBINT len = dbdatlen(session, column);
   cell_text c;
@@ -227,6 +292,7 @@ cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::
       return c;
     }
     c.text = hex_text(data, len, buf, bufsize);
+    c.plain = true;
     return c;
   }
   if (is_character(code)) {
@@ -248,38 +314,21 @@ cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::
     c.failed = true;
     return c;
   }
+  std::size_t n;
+  if (bufsize > kRenderedMax) {
+    if (dates_in_c_locale && date_text(code, data, len, buf, &n)) {
+      buf[n] = '\0';
+      c.text = {buf, n};
+      c.plain = true;
+      return c;
+    }
+    if (!text_needed && exact_number_of(code, data, len, buf, &n)) {
+      c.text = {buf, n};
+      c.kind = cell_text::binary::number;
+      return c;
+    }
+  }
   return converted_text(session, code, data, len, buf, bufsize);
-}
-
-// JSON number text for an exact value: db-lib's digits, trailing fraction
-// zeros dropped. False when the text is not a plain decimal number.
-bool exact_number(std::string_view t, char *out, std::size_t outsize, std::size_t *outlen) {
-  std::size_t i = 0, o = 0;
-  if (t.size() + 2 > outsize) return false;
-  if (i < t.size() && t[i] == '-') out[o++] = t[i++];
-  std::size_t int_start = i;
-  while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
-  std::size_t int_len = i - int_start;
-  std::string_view frac;
-  if (i < t.size() && t[i] == '.') {
-    std::size_t f = ++i;
-    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
-    frac = t.substr(f, i - f);
-  }
-  if (i != t.size() || (int_len == 0 && frac.empty())) return false;
-  // JSON wants one leading zero at most, and a digit before the point.
-  while (int_len > 1 && t[int_start] == '0') ++int_start, --int_len;
-  if (int_len == 0) out[o++] = '0';
-  std::memcpy(out + o, t.data() + int_start, int_len);
-  o += int_len;
-  while (!frac.empty() && frac.back() == '0') frac.remove_suffix(1);
-  if (!frac.empty()) {
-    out[o++] = '.';
-    std::memcpy(out + o, frac.data(), frac.size());
-    o += frac.size();
-  }
-  *outlen = o;
-  return true;
 }
 
 constexpr std::size_t kNumberTextSize = 96;
@@ -317,17 +366,19 @@ void write_value(qv_reply &w, const qv_col &col, const cell_text &c) {
       if (!t.empty()) return w.real(parse_double(t));
       break;
     case qv_json_kind::exact:
+      if (c.kind == cell_text::binary::number) return w.number_text(t);
       if (!t.empty()) {
         char num[kNumberTextSize];
         std::size_t n;
-        if (exact_number(t, num, sizeof num, &n)) return w.number_text({num, n});
+        if (qv_number_from_text(t, num, sizeof num, &n)) return w.number_text({num, n});
         return w.real(parse_double(t));
       }
       break;
     case qv_json_kind::text:
       break;
   }
-  w.str(t);
+  if (c.plain) w.str_plain(t);
+  else w.str(t);
 }
 
 }  // namespace
@@ -366,6 +417,7 @@ void qv_describe_col(DBPROCESS *session, int column, bool ask_nullable, qv_col *
   col_type_name(session, column, col->type);
   col->type_code = dbcoltype(session, column);
   col->kind = kind_of(col->type);
+  col->dates_in_c_locale = qv_dates_in_c_locale();
   col->nullable = 1;
   if (ask_nullable) {
     DBCOL info;
@@ -389,7 +441,8 @@ int qv_col_idx(DBPROCESS *session, const char *name) {
 int qv_cell(DBPROCESS *session, int column, char *buf, std::size_t bufsize, int *is_null) {
   if (is_null) *is_null = 0;
   if (!buf || bufsize == 0) return -1;
-  cell_text c = render_cell(session, column, dbcoltype(session, column), buf, bufsize, true);
+  cell_text c = render_cell(session, column, dbcoltype(session, column), buf, bufsize, true,
+                            qv_dates_in_c_locale());
   if (c.failed) {
     buf[0] = '\0';
     return -1;
@@ -407,7 +460,8 @@ int qv_append_row(DBPROCESS *session, qv_reply *w, const qv_col *cols, int ncols
                   std::size_t bufsize) {
   if (w) w->begin_array();
   for (int i = 0; i < ncols; ++i) {
-    cell_text c = render_cell(session, i + 1, cols[i].type_code, buf, bufsize, false);
+    cell_text c = render_cell(session, i + 1, cols[i].type_code, buf, bufsize, false,
+                              cols[i].dates_in_c_locale);
     if (w) write_value(*w, cols[i], c);
   }
   if (w) w->end_array();

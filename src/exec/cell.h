@@ -24,6 +24,7 @@ struct qv_col {
   std::int32_t nullable;
   std::int32_t type_code;
   qv_json_kind kind;
+  bool dates_in_c_locale;  // checked once per result set, see render.h
 };
 
 void col_type_name(DBPROCESS *session, int column, char *out);
