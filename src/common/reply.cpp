@@ -1,6 +1,7 @@
 #include "common/reply.h"
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -29,18 +30,33 @@ constexpr std::array<char, 128> kEscape = [] {
   return t;
 }();
 
-// True when none of the 8 bytes in x needs a closer look: no control
-// character, quote, backslash or non-ASCII byte. May answer false for a
-// word that is plain (the bytes are then looked at one by one), never true
-// for one that is not.
-inline bool plain_word(std::uint64_t x) {
+// Bytes (8 read little-endian) that may need a closer look: a control
+// character, quote, backslash or non-ASCII byte gets its high bit set in the
+// result. A borrow can also flag a plain byte, but only one after a truly
+// flagged byte, so the lowest flag always marks a byte that needs a look.
+static_assert(std::endian::native == std::endian::little, "byte order of special_bytes");
+inline std::uint64_t special_bytes(std::uint64_t x) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
   constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
   auto zero_bytes = [](std::uint64_t v) { return (v - kOnes) & ~v; };
   std::uint64_t below_space = (x - kOnes * 0x20) & ~x;
   std::uint64_t quote = zero_bytes(x ^ (kOnes * '"'));
   std::uint64_t backslash = zero_bytes(x ^ (kOnes * '\\'));
-  return ((below_space | quote | backslash | x) & kHighs) == 0;
+  return (below_space | quote | backslash | x) & kHighs;
+}
+
+bool continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Length of the well-formed two- or three-byte sequence at s[i] (the
+// characters of most non-ASCII text), 0 when it is anything else.
+inline std::size_t common_sequence_len(const char *s, std::size_t n, std::size_t i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c >= 0xC2 && c <= 0xDF) return i + 1 < n && continuation(s[i + 1]) ? 2 : 0;
+  if (c < 0xE0 || c > 0xEF || i + 2 >= n || !continuation(s[i + 1]) || !continuation(s[i + 2]))
+    return 0;
+  const auto c1 = static_cast<unsigned char>(s[i + 1]);
+  if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 >= 0xA0)) return 0;  // overlong, surrogate
+  return 3;
 }
 
 }  // namespace
@@ -76,10 +92,12 @@ void qv_out::append_json_string(const char *s, std::size_t n) {
     if (i + 8 <= n) {
       std::uint64_t word;
       std::memcpy(&word, s + i, sizeof word);
-      if (plain_word(word)) {
+      const std::uint64_t special = special_bytes(word);
+      if (!special) {
         i += 8;
         continue;
       }
+      i += static_cast<std::size_t>(std::countr_zero(special)) / 8;  // plain bytes before it
     }
     const auto c = static_cast<unsigned char>(s[i]);
     if (c < 0x80) {
@@ -98,6 +116,10 @@ void qv_out::append_json_string(const char *s, std::size_t n) {
         *o++ = kHexDigits[c & 0x0F];
       }
       pending = ++i;
+      continue;
+    }
+    if (const std::size_t two_or_three = common_sequence_len(s, n, i)) {
+      i += two_or_three;
       continue;
     }
     bool valid;

@@ -126,11 +126,10 @@ qv_json_kind kind_of(const char *type) {
 // buf), or, where the JSON value can be taken from the binary value with the
 // same result, that value without any text.
 struct cell_text {
-  enum class binary { none, integer, real, number };
-  std::string_view text;  // binary::number: the JSON number text
+  enum class binary { none, integer, real };
+  std::string_view text;
   bool is_null = false;
   bool failed = false;
-  bool plain = false;  // text is printable ASCII without quote or backslash
   binary kind = binary::none;
   long long ival = 0;  // binary::integer: integers and bits
   double dval = 0;     // binary::real: float, which db-lib prints with 17
@@ -275,10 +274,8 @@ cell_text converted_text(DBPROCESS *session, int code, const BYTE *data, DBINT l
 
 // dates_in_c_locale: date texts may be built here, as dbconvert would spell
 // them in the C locale.
-cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::size_t bufsize,
-                      bool text_needed, bool dates_in_c_locale) {
-  BYTE *data = dbdata(session, column);
-  DBINT len = dbdatlen(session, column);
+cell_text render_value(DBPROCESS *session, int code, const BYTE *data, DBINT len, char *buf,
+                       std::size_t bufsize, bool text_needed, bool dates_in_c_locale) {
   cell_text c;
   buf[0] = '\0';
   if (!data && len == 0) {
@@ -292,7 +289,6 @@ cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::
       return c;
     }
     c.text = hex_text(data, len, buf, bufsize);
-    c.plain = true;
     return c;
   }
   if (is_character(code)) {
@@ -319,16 +315,16 @@ cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::
     if (dates_in_c_locale && date_text(code, data, len, buf, &n)) {
       buf[n] = '\0';
       c.text = {buf, n};
-      c.plain = true;
-      return c;
-    }
-    if (!text_needed && exact_number_of(code, data, len, buf, &n)) {
-      c.text = {buf, n};
-      c.kind = cell_text::binary::number;
       return c;
     }
   }
   return converted_text(session, code, data, len, buf, bufsize);
+}
+
+cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::size_t bufsize,
+                      bool text_needed, bool dates_in_c_locale) {
+  return render_value(session, code, dbdata(session, column), dbdatlen(session, column), buf,
+                      bufsize, text_needed, dates_in_c_locale);
 }
 
 constexpr std::size_t kNumberTextSize = 96;
@@ -366,7 +362,6 @@ void write_value(qv_reply &w, const qv_col &col, const cell_text &c) {
       if (!t.empty()) return w.real(parse_double(t));
       break;
     case qv_json_kind::exact:
-      if (c.kind == cell_text::binary::number) return w.number_text(t);
       if (!t.empty()) {
         char num[kNumberTextSize];
         std::size_t n;
@@ -377,8 +372,81 @@ void write_value(qv_reply &w, const qv_col &col, const cell_text &c) {
     case qv_json_kind::text:
       break;
   }
-  if (c.plain) w.str_plain(t);
-  else w.str(t);
+  w.str(t);
+}
+
+// The way a column's cells are written, decided once per result set from its
+// type code and JSON kind: the common pairs go straight from the binary
+// value into the reply, everything else through render_value and
+// write_value.
+qv_cell_path path_of(int code, qv_json_kind kind, bool dates_in_c_locale) {
+  switch (kind) {
+    case qv_json_kind::integer:
+      if (code == SYBINT1 || code == SYBINT2 || code == SYBINT4 || code == SYBINT8)
+        return qv_cell_path::integer;
+      break;
+    case qv_json_kind::boolean:
+      if (code == SYBBIT || code == SYBBITN) return qv_cell_path::bit;
+      break;
+    case qv_json_kind::floating:
+      if (code == SYBFLT8) return qv_cell_path::float8;
+      break;
+    case qv_json_kind::exact:
+      if (code == SYBDECIMAL || code == SYBNUMERIC || code == SYBMONEY || code == SYBMONEYN ||
+          code == SYBMONEY4)
+        return qv_cell_path::exact;
+      break;
+    case qv_json_kind::text:
+      if (is_raw_bytes(code)) return qv_cell_path::hex;
+      if (is_character(code)) return qv_cell_path::character;
+      if (dates_in_c_locale && converts_safely(code) && code != kCodeUniqueIdentifier)
+        return qv_cell_path::date;
+      break;
+  }
+  return qv_cell_path::general;
+}
+
+// Writes the current row's cell of col; the same JSON as render_value
+// followed by write_value.
+void write_cell(DBPROCESS *session, int column, qv_reply &w, const qv_col &col, char *buf,
+                std::size_t bufsize) {
+  const BYTE *data = dbdata(session, column);
+  const DBINT len = dbdatlen(session, column);
+  if (!data && len == 0) return w.null();
+  std::size_t n;
+  long long v;
+  switch (col.path) {
+    case qv_cell_path::integer:
+      integer_value(col.type_code, data, &v);
+      if (v < 0) return w.str_plain(integer_text(v, buf, bufsize));
+      return w.uint64(static_cast<std::uint64_t>(v));
+    case qv_cell_path::bit:
+      return w.boolean(*data != 0);
+    case qv_cell_path::float8:
+      if (len == sizeof(double)) {
+        double d;
+        std::memcpy(&d, data, sizeof d);
+        return w.real(d);
+      }
+      break;
+    case qv_cell_path::exact:
+      if (bufsize > kRenderedMax && exact_number_of(col.type_code, data, len, buf, &n))
+        return w.number_text({buf, n});
+      break;
+    case qv_cell_path::date:
+      if (bufsize > kRenderedMax && date_text(col.type_code, data, len, buf, &n))
+        return w.str_plain({buf, n});
+      break;
+    case qv_cell_path::hex:
+      if (bufsize >= 3) return w.str_plain(hex_text(data, len, buf, bufsize));
+      break;
+    case qv_cell_path::character:
+      return w.str(character_text(data, len, col.type_code, bufsize));
+    case qv_cell_path::general:
+      break;
+  }
+  write_value(w, col, render_value(session, col.type_code, data, len, buf, bufsize, false,
+                                   col.dates_in_c_locale));
 }
 
 }  // namespace
@@ -418,6 +486,7 @@ void qv_describe_col(DBPROCESS *session, int column, bool ask_nullable, qv_col *
   col->type_code = dbcoltype(session, column);
   col->kind = kind_of(col->type);
   col->dates_in_c_locale = qv_dates_in_c_locale();
+  col->path = path_of(col->type_code, col->kind, col->dates_in_c_locale);
   col->nullable = 1;
   if (ask_nullable) {
     DBCOL info;
@@ -458,13 +527,14 @@ int qv_cell(DBPROCESS *session, int column, char *buf, std::size_t bufsize, int 
 
 int qv_append_row(DBPROCESS *session, qv_reply *w, const qv_col *cols, int ncols, char *buf,
                   std::size_t bufsize) {
-  if (w) w->begin_array();
-  for (int i = 0; i < ncols; ++i) {
-    cell_text c = render_cell(session, i + 1, cols[i].type_code, buf, bufsize, false,
-                              cols[i].dates_in_c_locale);
-    if (w) write_value(*w, cols[i], c);
+  if (!w) {
+    for (int i = 0; i < ncols; ++i)
+      render_cell(session, i + 1, cols[i].type_code, buf, bufsize, false, cols[i].dates_in_c_locale);
+    return 0;
   }
-  if (w) w->end_array();
+  w->begin_array();
+  for (int i = 0; i < ncols; ++i) write_cell(session, i + 1, *w, cols[i], buf, bufsize);
+  w->end_array();
   return 0;
 }
 

@@ -11,7 +11,7 @@ constexpr char kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 constexpr std::int64_t kTicksPerSecond = 10'000'000;  // DBDATETIMEALL time unit: 100 ns
 constexpr std::int64_t kTicksPerDay = 86'400 * kTicksPerSecond;
 constexpr int kMaxTimePrec = 7;
-constexpr int kDatetimeTicksPerSecond = 300;  // datetime counts 1/300 s
+constexpr std::uint32_t kDatetimeTicksPerSecond = 300;  // datetime counts 1/300 s
 constexpr int kDaysFrom1970To1900 = -25'567;
 constexpr int kMaxNumericPrecision = 38;
 // Bytes of a numeric's magnitude (after the sign byte) for each precision.
@@ -25,16 +25,17 @@ struct civil {
 };
 
 // The calendar date of a day count from 1900-01-01 (proleptic Gregorian).
-civil civil_from_1900(std::int64_t days) {
-  std::int64_t z = days + kDaysFrom1970To1900 + 719'468;
-  const std::int64_t era = (z >= 0 ? z : z - 146'096) / 146'097;
-  const std::int64_t doe = z - era * 146'097;
-  const std::int64_t yoe = (doe - doe / 1'460 + doe / 36'524 - doe / 146'096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
+civil civil_from_1900(std::int32_t days) {
+  // Counted in 400-year eras from 0000-03-01, so leap days end each year.
+  const std::int32_t z = days + kDaysFrom1970To1900 + 719'468;
+  const std::int32_t era = (z >= 0 ? z : z - 146'096) / 146'097;
+  const auto doe = static_cast<std::uint32_t>(z - era * 146'097);
+  const std::uint32_t yoe = (doe - doe / 1'460 + doe / 36'524 - doe / 146'096) / 365;
+  const std::uint32_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::uint32_t mp = (5 * doy + 2) / 153;
   const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
   const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  return {static_cast<int>(yoe + era * 400 + (month <= 2)), month, day};
+  return {static_cast<int>(yoe) + era * 400 + (month <= 2), month, day};
 }
 
 char *put_uint(char *o, std::uint64_t v) {
@@ -57,6 +58,13 @@ char *put_padded(char *o, std::uint64_t v, int width) {
   return o + width;
 }
 
+// v (0..99) in two digits.
+char *put_two(char *o, int v) {
+  *o++ = static_cast<char>('0' + v / 10);
+  *o++ = static_cast<char>('0' + v % 10);
+  return o;
+}
+
 // v (0..99) right-aligned in two places, blank-padded.
 char *put_blank2(char *o, int v) {
   *o++ = v >= 10 ? static_cast<char>('0' + v / 10) : ' ';
@@ -65,8 +73,8 @@ char *put_blank2(char *o, int v) {
 }
 
 // "Mon dd yyyy hh:mm:ss:" then `digits` digits of `fraction` and AM/PM.
-std::size_t put_date_time(char *out, std::int64_t days, std::int64_t seconds_of_day,
-                          std::uint64_t fraction, int digits) {
+std::size_t put_date_time(char *out, std::int32_t days, std::int32_t seconds_of_day,
+                          std::uint32_t fraction, int digits) {
   const civil c = civil_from_1900(days);
   char *o = out;
   std::memcpy(o, kMonths[c.month - 1], 3);
@@ -81,12 +89,12 @@ std::size_t put_date_time(char *out, std::int64_t days, std::int64_t seconds_of_
     o = put_uint(o, static_cast<std::uint64_t>(c.year));
   }
   *o++ = ' ';
-  const int hour = static_cast<int>(seconds_of_day / 3600);
+  const int hour = seconds_of_day / 3600;
   o = put_blank2(o, hour % 12 == 0 ? 12 : hour % 12);
   *o++ = ':';
-  o = put_padded(o, static_cast<std::uint64_t>(seconds_of_day / 60 % 60), 2);
+  o = put_two(o, seconds_of_day / 60 % 60);
   *o++ = ':';
-  o = put_padded(o, static_cast<std::uint64_t>(seconds_of_day % 60), 2);
+  o = put_two(o, seconds_of_day % 60);
   *o++ = ':';
   o = put_padded(o, fraction, digits);
   *o++ = hour < 12 ? 'A' : 'P';
@@ -114,6 +122,7 @@ std::size_t put_offset(char *out, int minutes) {
 
 // Decimal digits of v, most significant first, no leading zeros ("0" for 0).
 std::size_t u128_digits(unsigned __int128 v, char *out) {
+  if (v <= UINT64_MAX) return static_cast<std::size_t>(put_uint(out, static_cast<std::uint64_t>(v)) - out);
   constexpr std::uint64_t kChunk = pow10(19);
   std::uint64_t parts[3];
   int n = 0;
@@ -173,22 +182,22 @@ std::size_t qv_render_datetimeall(const DBDATETIMEALL &v, char *out) {
     if (ticks < 0) ticks += kTicksPerDay, --days;
     else if (ticks >= kTicksPerDay) ticks -= kTicksPerDay, ++days;
   }
-  const std::uint64_t sub = static_cast<std::uint64_t>(ticks % kTicksPerSecond);
-  std::size_t n = put_date_time(out, days, ticks / kTicksPerSecond,
-                                sub / pow10(kMaxTimePrec - digits), digits);
+  const auto sub = static_cast<std::uint32_t>(ticks % kTicksPerSecond);
+  std::size_t n = put_date_time(out, static_cast<std::int32_t>(days),
+                                static_cast<std::int32_t>(ticks / kTicksPerSecond),
+                                sub / static_cast<std::uint32_t>(pow10(kMaxTimePrec - digits)), digits);
   if (v.has_offset) n += put_offset(out + n, v.offset);
   return n;
 }
 
 std::size_t qv_render_datetime(const DBDATETIME &v, char *out) {
-  const std::int64_t ticks = static_cast<std::uint32_t>(v.dttime);
-  const std::uint64_t ms = static_cast<std::uint64_t>((ticks % kDatetimeTicksPerSecond) * 1000 + 150) /
-                           kDatetimeTicksPerSecond;
-  return put_date_time(out, v.dtdays, ticks / kDatetimeTicksPerSecond, ms, 3);
+  const auto ticks = static_cast<std::uint32_t>(v.dttime);
+  const std::uint32_t ms = ((ticks % kDatetimeTicksPerSecond) * 1000 + 150) / kDatetimeTicksPerSecond;
+  return put_date_time(out, v.dtdays, static_cast<std::int32_t>(ticks / kDatetimeTicksPerSecond), ms, 3);
 }
 
 std::size_t qv_render_datetime4(const DBDATETIME4 &v, char *out) {
-  return put_date_time(out, v.days, static_cast<std::int64_t>(v.minutes) * 60, 0, 3);
+  return put_date_time(out, v.days, static_cast<std::int32_t>(v.minutes) * 60, 0, 3);
 }
 
 bool qv_render_decimal_number(const DBNUMERIC &v, char *out, std::size_t *len) {
