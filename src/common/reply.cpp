@@ -73,19 +73,13 @@ void qv_out::grow(std::size_t extra) {
   cap_ = cap;
 }
 
-void qv_out::append(const char *s, std::size_t n) {
-  Reserve(n);
-  std::memcpy(buf_ + len_, s, n);
-  len_ += n;
-}
-
 void qv_out::append_json_string(const char *s, std::size_t n) {
   Reserve(2 + 6 * n);  // at most six bytes out per byte in (\u00XX)
   char *o = buf_ + len_;
   *o++ = '"';
   std::size_t i = 0, pending = 0;  // s[pending, i) is still to be copied
   auto flush = [&] {
-    std::memcpy(o, s + pending, i - pending);
+    qv_copy_bytes(o, s + pending, i - pending);
     o += i - pending;
   };
   while (i < n) {
@@ -167,6 +161,9 @@ void qv_reply::str(std::string_view s) {
 void qv_reply::key(std::string_view k) { str(k); }
 
 void qv_reply::real(double v) {
-  if (std::isfinite(v)) w_.Double(v);
-  else w_.Null();
+  if (!std::isfinite(v)) return null();
+  char digits[32];
+  const char *end =
+      rapidjson::internal::dtoa(v, digits, rapidjson::Writer<qv_out>::kDefaultMaxDecimalPlaces);
+  scalar(rapidjson::kNumberType, digits, static_cast<std::size_t>(end - digits));
 }

@@ -120,45 +120,44 @@ std::size_t put_offset(char *out, int minutes) {
   return static_cast<std::size_t>(o - out);
 }
 
-// Decimal digits of v, most significant first, no leading zeros ("0" for 0).
-std::size_t u128_digits(unsigned __int128 v, char *out) {
-  if (v <= UINT64_MAX) return static_cast<std::size_t>(put_uint(out, static_cast<std::uint64_t>(v)) - out);
-  constexpr std::uint64_t kChunk = pow10(19);
-  std::uint64_t parts[3];
-  int n = 0;
-  do {
-    parts[n++] = static_cast<std::uint64_t>(v % kChunk);
-    v /= kChunk;
-  } while (v);
-  char *o = put_uint(out, parts[n - 1]);
-  for (int i = n - 2; i >= 0; --i) o = put_padded(o, parts[i], 19);
-  return static_cast<std::size_t>(o - out);
+// Writes the digits of v right to left ending at `end`, at least `min_digits`
+// of them (zero-filled); returns where they start.
+char *digits_backward(std::uint64_t v, char *end, int min_digits) {
+  char *p = end;
+  while (v || min_digits > 0) {
+    *--p = static_cast<char>('0' + v % 10);
+    v /= 10;
+    --min_digits;
+  }
+  return p;
 }
 
-// sign, the integer digits (at least "0"), then the fraction of `scale`
-// digits without its trailing zeros.
-std::size_t put_exact(char *out, bool negative, const char *digits, std::size_t n, int scale) {
+// The JSON number of magnitude / 10^scale: sign, the integer digits (at
+// least "0"), then the fraction's digits up to its last non-zero one.
+std::size_t put_exact(char *out, bool negative, unsigned __int128 magnitude, int scale) {
+  constexpr std::uint64_t kChunk = pow10(19);
+  char digits[kRenderedMax];
+  char *end = digits + sizeof digits;
+  char *start = end;
+  // 19 digits at a time while the value does not fit 64 bits.
+  int needed = scale + 1;  // every fraction digit and one integer digit
+  while (magnitude > UINT64_MAX) {
+    start = digits_backward(static_cast<std::uint64_t>(magnitude % kChunk), start, 19);
+    magnitude /= kChunk;
+    needed -= 19;
+  }
+  start = digits_backward(static_cast<std::uint64_t>(magnitude), start, needed > 1 ? needed : 1);
+  const char *point = end - scale;
+  const char *last = end;
+  while (last > point && last[-1] == '0') --last;
   char *o = out;
   if (negative) *o++ = '-';
-  const std::size_t frac = static_cast<std::size_t>(scale);
-  if (n > frac) {
-    std::memcpy(o, digits, n - frac);
-    o += n - frac;
-  } else {
-    *o++ = '0';
-  }
-  // The fraction: zeros where the value has fewer digits than the scale,
-  // then its last digits; trailing zeros dropped.
-  char fraction[kRenderedMax];
-  const std::size_t shown = n < frac ? n : frac;
-  std::memset(fraction, '0', frac - shown);
-  std::memcpy(fraction + (frac - shown), digits + (n - shown), shown);
-  std::size_t kept = frac;
-  while (kept > 0 && fraction[kept - 1] == '0') --kept;
-  if (kept > 0) {
+  std::memcpy(o, start, static_cast<std::size_t>(point - start));
+  o += point - start;
+  if (last > point) {
     *o++ = '.';
-    std::memcpy(o, fraction, kept);
-    o += kept;
+    std::memcpy(o, point, static_cast<std::size_t>(last - point));
+    o += last - point;
   }
   return static_cast<std::size_t>(o - out);
 }
@@ -204,9 +203,7 @@ bool qv_render_decimal_number(const DBNUMERIC &v, char *out, std::size_t *len) {
   if (v.precision < 1 || v.precision > kMaxNumericPrecision || v.scale > v.precision) return false;
   unsigned __int128 magnitude = 0;
   for (int i = 1; i <= kNumericBytes[v.precision]; ++i) magnitude = magnitude << 8 | v.array[i];
-  char digits[kRenderedMax];
-  const std::size_t n = u128_digits(magnitude, digits);
-  *len = put_exact(out, v.array[0] == 1, digits, n, v.scale);
+  *len = put_exact(out, v.array[0] == 1, magnitude, v.scale);
   return true;
 }
 
@@ -214,9 +211,7 @@ std::size_t qv_render_money_number(std::int64_t units, char *out) {
   const bool negative = units < 0;
   const std::uint64_t magnitude =
       negative ? ~static_cast<std::uint64_t>(units) + 1 : static_cast<std::uint64_t>(units);
-  char digits[kRenderedMax];
-  const std::size_t n = static_cast<std::size_t>(put_uint(digits, magnitude) - digits);
-  return put_exact(out, negative, digits, n, kMoneyScale);
+  return put_exact(out, negative, magnitude, kMoneyScale);
 }
 
 bool qv_number_from_text(std::string_view t, char *out, std::size_t outsize, std::size_t *outlen) {

@@ -236,3 +236,32 @@ TEST(StringWriter, MatchesRapidJsonOnSanitisedText) {
 }
 
 }  // namespace
+
+namespace {
+
+// Scalars copied in one piece read as RapidJSON's writer wrote them.
+TEST(ScalarWriter, MatchesRapidJsonWriter) {
+  const double doubles[] = {0.0, -0.0, 1.0, -1.5, 0.1, 1.0 / 3, 1e21, 1e-7, 123456789012345680.0,
+                            DBL_MIN, DBL_TRUE_MIN, DBL_MAX, -DBL_MAX, 5e-324, 0.000001};
+  const std::int64_t signed_values[] = {INT64_MIN, -1, 0, 9, 10, INT64_MAX};
+  const std::uint64_t unsigned_values[] = {0, 1, 4294967296ULL, UINT64_MAX};
+  qv_reply mine;
+  rapidjson::StringBuffer sb;
+  rapidjson::Writer<rapidjson::StringBuffer> theirs(sb);
+  mine.begin_array();
+  theirs.StartArray();
+  for (double d : doubles) mine.real(d), theirs.Double(d);
+  for (std::int64_t v : signed_values) mine.int64(v), theirs.Int64(v);
+  for (std::uint64_t v : unsigned_values) mine.uint64(v), theirs.Uint64(v);
+  mine.boolean(true), theirs.Bool(true);
+  mine.boolean(false), theirs.Bool(false);
+  mine.null(), theirs.Null();
+  mine.number_text("-12.5"), theirs.RawValue("-12.5", 5, rapidjson::kNumberType);
+  mine.end_array();
+  theirs.EndArray();
+  char *p = mine.release();
+  EXPECT_EQ(std::string(p), std::string(sb.GetString(), sb.GetSize()));
+  std::free(p);
+}
+
+}  // namespace
