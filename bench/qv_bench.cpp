@@ -1,7 +1,7 @@
 // qv-bench: the cost of dbdesk_core_query against what db-lib alone costs to
 // fetch the same rows.
 //
-//   qv-bench [--server PATH] [--rows N] [--reps N] [--calls N]
+//   qv-bench [--server PATH] [--library PATH] [--baseline PATH] [--rows N] [--reps N] [--calls N]
 //
 // Starts qv-tds-server as a separate process (serving pre-encoded streams),
 // then measures three workloads, each contender in a fresh child process so
@@ -9,11 +9,14 @@
 //   W1  one query of N rows x 10 mixed columns        (default N = 100000)
 //   W2  one query of N/10 rows x one 4 KB nvarchar(max)
 //   W3  `calls` x (connect, SELECT 1, close)           (default 1000)
-// Contenders: "library" (dbdesk_core_query, reply freed) and "floor" (the
+// Contenders: "library" (dbdesk_core_query of the library built alongside,
+// or --library; reply freed), "baseline" (the same call of another build,
+// with --baseline, to compare before and after in one run) and "floor" (the
 // same login and stream through dbnextrow, touching dbdata/dbdatlen of every
 // cell, converting nothing). Each prints the median of `reps` runs after one
 // warm-up run: client CPU (user + sys of this process), wall time, rows/s,
 // reply MB/s and peak RSS, then the ratios against the floor.
+#include <dlfcn.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -29,7 +32,6 @@
 
 #include <sybdb.h>
 
-#include "quorvex/dbdesk_core.h"
 
 namespace {
 
@@ -41,9 +43,12 @@ constexpr int kMaxRowsCap = 100000;  // the library's per-result-set row cap
 constexpr double kCpuTarget = 1.3;
 constexpr double kCallOverheadTargetMs = 0.1;
 constexpr double kRssHeadroomMiB = 16;
+constexpr double kMinMeasurableMs = 1;  // below this a CPU-time ratio is noise
 
 struct Options {
   std::string server = QV_TDS_SERVER_PATH;
+  std::string library = QV_LIBRARY_PATH;
+  std::string baseline;
   long rows = 100000;
   int reps = 7;
   int calls = 1000;
@@ -130,19 +135,43 @@ long long floor_fetch(int port, const char *sql, unsigned long long *touch) {
 
 // ---- the library ----
 
-long long library_query(const std::string &conn, const char *sql, long long *reply_bytes) {
-  char *reply = dbdesk_core_query(conn.c_str(), kDatabase, sql, kMaxRowsCap, 0);
+struct Library {
+  using query_fn = char *(*)(const char *, const char *, const char *, int, int);
+  using free_fn = void (*)(void *);
+  query_fn query = nullptr;
+  free_fn release = nullptr;
+};
+
+bool load_library(const std::string &path, Library *lib) {
+  void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    std::fprintf(stderr, "qv-bench: %s\n", dlerror());
+    return false;
+  }
+  lib->query = reinterpret_cast<Library::query_fn>(dlsym(handle, "dbdesk_core_query"));
+  lib->release = reinterpret_cast<Library::free_fn>(dlsym(handle, "dbdesk_core_free"));
+  return lib->query && lib->release;
+}
+
+long long library_query(const Library &lib, const std::string &conn, const char *sql,
+                        long long *reply_bytes) {
+  char *reply = lib.query(conn.c_str(), kDatabase, sql, kMaxRowsCap, 0);
   if (!reply) return -1;
   long long ok = std::strstr(reply, "\"ok\":true") ? 1 : -1;
   *reply_bytes += static_cast<long long>(std::strlen(reply));
-  dbdesk_core_free(reply);
+  lib.release(reply);
   return ok;
 }
 
 // ---- one contender in a child process ----
 
-Report run_contender(bool library, const Workload &w, int port, int reps, long expected_rows) {
+// library_path empty: the floor.
+Report run_contender(const std::string &library_path, const Workload &w, int port, int reps,
+                     long expected_rows) {
   Report r;
+  const bool library = !library_path.empty();
+  Library lib;
+  if (library && !load_library(library_path, &lib)) return r;
   std::string conn = "{\"host\":\"127.0.0.1\",\"port\":" + std::to_string(port) +
                      ",\"user\":\"sa\",\"password\":\"secret\",\"database\":\"bench\"}";
   if (!library) {
@@ -157,7 +186,7 @@ Report run_contender(bool library, const Workload &w, int port, int reps, long e
     double cpu0, sys0, cpu1, sys1, wall0 = wall_ms_now();
     cpu_ms_now(&cpu0, &sys0);
     for (int call = 0; call < w.calls && r.ok; ++call) {
-      long long n = library ? library_query(conn, w.sql, &bytes) : floor_fetch(port, w.sql, &touch);
+      long long n = library ? library_query(lib, conn, w.sql, &bytes) : floor_fetch(port, w.sql, &touch);
       if (n < 0) r.ok = false;
       rows += library ? expected_rows / w.calls : n;
     }
@@ -197,14 +226,15 @@ bool read_all(int fd, void *p, std::size_t n) {
 }
 
 // Runs one contender in a fresh process and collects its report.
-Report measure(bool library, const Workload &w, int port, int reps, long expected_rows) {
+Report measure(const std::string &library_path, const Workload &w, int port, int reps,
+               long expected_rows) {
   int fds[2];
   if (pipe(fds) != 0) return {};
   std::fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    Report r = run_contender(library, w, port, reps, expected_rows);
+    Report r = run_contender(library_path, w, port, reps, expected_rows);
     std::size_t n = r.samples.size();
     write_all(fds[1], &r.ok, sizeof r.ok);
     write_all(fds[1], &r.rows, sizeof r.rows);
@@ -299,38 +329,53 @@ void print_line(const char *who, const Report &r, const Summary &s) {
 
 const char *verdict(bool met) { return met ? "met" : "MISSED"; }
 
-bool run_workload(const Workload &w, const Options &o, int port, long expected_rows) {
-  std::printf("%s: %s  (%d call%s per run, median of %d)\n", w.name, w.sql, w.calls,
-              w.calls == 1 ? "" : "s", o.reps);
-  Report fl = measure(false, w, port, o.reps, expected_rows);
-  Report lib = measure(true, w, port, o.reps, expected_rows);
-  if (!fl.ok || !lib.ok) {
-    std::printf("  FAILED (floor %s, library %s)\n", fl.ok ? "ok" : "failed",
-                lib.ok ? "ok" : "failed");
-    return false;
-  }
-  Summary f = summarize(fl), l = summarize(lib);
-  print_line("floor", fl, f);
-  print_line("library", lib, l);
+// The ratios of one library contender against the floor, and its targets.
+void print_verdict(const char *who, const Workload &w, const Report &r, const Summary &l,
+                   const Summary &f) {
   double ratio = f.cpu_ms > 0 ? l.cpu_ms / f.cpu_ms : 0;
-  double reply_mib = lib.reply_bytes / w.calls / 1048576.0;
-  std::printf("  reply %.2f MiB per call; cpu ratio %.2fx, wall ratio %.2fx", reply_mib, ratio,
-              f.wall_ms > 0 ? l.wall_ms / f.wall_ms : 0);
+  double floor_user = f.cpu_ms - f.sys_ms;
+  double reply_mib = r.reply_bytes / w.calls / 1048576.0;
+  std::printf("  %-8s cpu %.2fx the floor", who, ratio);
+  if (floor_user >= kMinMeasurableMs) std::printf(" (user %.2fx)", (l.cpu_ms - l.sys_ms) / floor_user);
+  std::printf(", wall %.2fx", f.wall_ms > 0 ? l.wall_ms / f.wall_ms : 0);
   if (w.calls > 1) {
     double over = (l.cpu_ms - f.cpu_ms) / w.calls;
-    std::printf(", %.3f ms cpu per call above the floor (target <= %.1f: %s)", over,
+    std::printf("; %.3f ms cpu per call above it (target <= %.1f: %s)", over,
                 kCallOverheadTargetMs, verdict(over <= kCallOverheadTargetMs));
   } else {
     std::printf(" (target <= %.1f: %s)", kCpuTarget, verdict(ratio <= kCpuTarget));
   }
   double rss_limit = reply_mib + kRssHeadroomMiB;
-  std::printf("; peak rss %.1f MiB (limit %.1f: %s)\n\n", lib.max_rss_kib / 1024.0, rss_limit,
-              verdict(lib.max_rss_kib / 1024.0 <= rss_limit));
+  std::printf("; reply %.2f MiB, peak rss %.1f MiB (limit %.1f: %s)\n", reply_mib,
+              r.max_rss_kib / 1024.0, rss_limit, verdict(r.max_rss_kib / 1024.0 <= rss_limit));
+}
+
+bool run_workload(const Workload &w, const Options &o, int port, long expected_rows) {
+  std::printf("%s: %s  (%d call%s per run, median of %d)\n", w.name, w.sql, w.calls,
+              w.calls == 1 ? "" : "s", o.reps);
+  Report fl = measure("", w, port, o.reps, expected_rows);
+  Report base;
+  if (!o.baseline.empty()) base = measure(o.baseline, w, port, o.reps, expected_rows);
+  Report lib = measure(o.library, w, port, o.reps, expected_rows);
+  if (!fl.ok || !lib.ok || (!o.baseline.empty() && !base.ok)) {
+    std::printf("  FAILED (floor %s, library %s)\n", fl.ok ? "ok" : "failed",
+                lib.ok ? "ok" : "failed");
+    return false;
+  }
+  Summary f = summarize(fl), l = summarize(lib), b{};
+  print_line("floor", fl, f);
+  if (!o.baseline.empty()) print_line("baseline", base, b = summarize(base));
+  print_line("library", lib, l);
+  if (!o.baseline.empty()) print_verdict("baseline", w, base, b, f);
+  print_verdict("library", w, lib, l, f);
+  std::printf("\n");
   return true;
 }
 
 [[noreturn]] void usage() {
-  std::fprintf(stderr, "usage: qv-bench [--server PATH] [--rows N] [--reps N] [--calls N]\n");
+  std::fprintf(stderr,
+               "usage: qv-bench [--server PATH] [--library PATH] [--baseline PATH] [--rows N] "
+               "[--reps N] [--calls N]\n");
   std::exit(2);
 }
 
@@ -340,6 +385,8 @@ Options parse_options(int argc, char **argv) {
     if (i + 1 >= argc) usage();
     std::string arg = argv[i], value = argv[i + 1];
     if (arg == "--server") o.server = value;
+    else if (arg == "--library") o.library = value;
+    else if (arg == "--baseline") o.baseline = value;
     else if (arg == "--rows") o.rows = std::atol(value.c_str());
     else if (arg == "--reps") o.reps = std::atoi(value.c_str());
     else if (arg == "--calls") o.calls = std::atoi(value.c_str());
@@ -358,8 +405,10 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "qv-bench: cannot start %s\n", o.server.c_str());
     return 1;
   }
-  std::printf("qv-bench: library %s, server %s on port %d\n\n", dbdesk_core_version(),
+  std::printf("qv-bench: library %s\n          server %s on port %d\n", o.library.c_str(),
               o.server.c_str(), server.port);
+  if (!o.baseline.empty()) std::printf("          baseline %s\n", o.baseline.c_str());
+  std::printf("\n");
   const Workload w1{"W1", kWideSql, 1}, w2{"W2", kDocsSql, 1}, w3{"W3", kOneSql, o.calls};
   bool ok = run_workload(w1, o, server.port, o.rows) &&
             run_workload(w2, o, server.port, o.rows / 10) &&
