@@ -46,11 +46,11 @@ class qv_out {
   qv_out &operator=(const qv_out &) = delete;
 
   void Put(char c) {
-    if (len_ + 1 >= cap_) grow(1);
+    if (len_ + 1 >= limit_) make_room(1);
     buf_[len_++] = c;
   }
   void Reserve(std::size_t n) {
-    if (len_ + n >= cap_) grow(n);
+    if (len_ + n >= limit_) make_room(n);
   }
   void PutUnsafe(char c) { buf_[len_++] = c; }
   void Flush() {}
@@ -70,10 +70,15 @@ class qv_out {
   char *release();
 
  private:
-  void grow(std::size_t extra);
+  // Grows the buffer when extra bytes (and the terminator) do not fit, and
+  // moves limit_ on.
+  void make_room(std::size_t extra);
   char *buf_ = nullptr;
   std::size_t len_ = 0;
   std::size_t cap_ = 0;
+  // Writes below limit_ need no check: it is cap_, or in a large buffer the
+  // end of the part already faulted in (see make_room).
+  std::size_t limit_ = 0;
 };
 
 namespace rapidjson {
