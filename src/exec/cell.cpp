@@ -1,5 +1,6 @@
 #include "exec/cell.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -136,16 +137,28 @@ struct cell_text {
                        // significant digits that strtod reads back exactly
 };
 
-std::string_view hex_text(const BYTE *data, DBINT len, char *buf, std::size_t bufsize) {
-  std::size_t o = 0;
-  buf[o++] = '0';
-  buf[o++] = 'x';
-  for (DBINT i = 0; i < len && o + 3 <= bufsize; ++i) {
-    buf[o++] = hx[data[i] >> 4];
-    buf[o++] = hx[data[i] & 0x0F];
+// The two hex digits of every byte value, built from hx.
+struct hex_pairs {
+  char digits[256][2];
+  constexpr hex_pairs() : digits() {
+    for (int b = 0; b < 256; ++b) {
+      digits[b][0] = hx[b >> 4];
+      digits[b][1] = hx[b & 0x0F];
+    }
   }
-  buf[o] = '\0';
-  return {buf, o};
+};
+constexpr hex_pairs kHexPairs;
+
+std::string_view hex_text(const BYTE *data, DBINT len, char *buf, std::size_t bufsize) {
+  buf[0] = '0';
+  buf[1] = 'x';
+  // Bytes whose two digits and the terminator still fit.
+  const std::size_t room = (bufsize - 3) / 2;
+  const std::size_t n = len < 0 ? 0 : std::min(static_cast<std::size_t>(len), room);
+  char *o = buf + 2;
+  for (std::size_t i = 0; i < n; ++i, o += 2) std::memcpy(o, kHexPairs.digits[data[i]], 2);
+  *o = '\0';
+  return {buf, static_cast<std::size_t>(o - buf)};
 }
 
 std::string_view character_text(const BYTE *data, DBINT len, int code, std::size_t bufsize) {
