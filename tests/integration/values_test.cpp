@@ -146,6 +146,15 @@ TEST_F(Values, ValuesTakenFromTheirBinaryFormReadAsDbLibSpellsThem) {
   EXPECT_EQ(rows.substr(0, rows.find("]]") + 2), expected + "]]");
 }
 
+TEST_F(Values, LongBinaryShowsAsManyBytesAsTheCellBufferHolds) {
+  std::string hex = "0x";
+  for (int i = 0; i < 40000; ++i) hex += "A5";
+  Reply r = one_row({{"vbmax", Type::VarBinary, 0}}, {hex});
+  std::string shown = result(r)["rows"][0][0].GetString();
+  EXPECT_EQ(shown.size(), 2u + 2 * 32766);  // two digits per byte and the terminator fit 64 KiB
+  EXPECT_EQ(shown, hex.substr(0, shown.size()));
+}
+
 TEST_F(Values, NullabilityComesFromTheServer) {
   Reply r = one_row({{"maybe", Type::Int, 0, 0, 0, true}, {"never", Type::Int, 0, 0, 0, false}},
                     {std::nullopt, "3"});
