@@ -20,6 +20,18 @@ constexpr unsigned char kNumericBytes[kMaxNumericPrecision + 1] = {
     9, 9, 10, 10, 10, 11, 11, 12, 12, 13, 13, 13, 14, 14, 15, 15, 15, 16, 16};
 constexpr int kMoneyScale = 4;
 
+// "00" to "99".
+struct digit_pairs {
+  char pair[100][2];
+  constexpr digit_pairs() : pair() {
+    for (int v = 0; v < 100; ++v) {
+      pair[v][0] = static_cast<char>('0' + v / 10);
+      pair[v][1] = static_cast<char>('0' + v % 10);
+    }
+  }
+};
+constexpr digit_pairs kDigits;
+
 struct civil {
   int year, month, day;  // month 1..12
 };
@@ -60,9 +72,8 @@ char *put_padded(char *o, std::uint64_t v, int width) {
 
 // v (0..99) in two digits.
 char *put_two(char *o, int v) {
-  *o++ = static_cast<char>('0' + v / 10);
-  *o++ = static_cast<char>('0' + v % 10);
-  return o;
+  std::memcpy(o, kDigits.pair[v], 2);
+  return o + 2;
 }
 
 // v (0..99) right-aligned in two places, blank-padded.
@@ -82,7 +93,11 @@ std::size_t put_date_time(char *out, std::int32_t days, std::int32_t seconds_of_
   *o++ = ' ';
   o = put_blank2(o, c.day);
   *o++ = ' ';
-  if (c.year < 0) {
+  if (c.year >= 1000 && c.year <= 9999) {
+    std::memcpy(o, kDigits.pair[c.year / 100], 2);
+    std::memcpy(o + 2, kDigits.pair[c.year % 100], 2);
+    o += 4;
+  } else if (c.year < 0) {
     *o++ = '-';
     o = put_uint(o, static_cast<std::uint64_t>(-static_cast<std::int64_t>(c.year)));
   } else {
@@ -108,6 +123,10 @@ constexpr std::uint64_t pow10(int n) {
   return p;
 }
 
+// 100 ns ticks per unit of the last fraction digit shown, by digit count.
+constexpr std::uint32_t kFractionDivisor[kMaxTimePrec + 1] = {
+    10'000'000, 1'000'000, 100'000, 10'000, 1'000, 100, 10, 1};
+
 // " +05:30"
 std::size_t put_offset(char *out, int minutes) {
   char *o = out;
@@ -124,11 +143,17 @@ std::size_t put_offset(char *out, int minutes) {
 // of them (zero-filled); returns where they start.
 char *digits_backward(std::uint64_t v, char *end, int min_digits) {
   char *p = end;
-  while (v || min_digits > 0) {
-    *--p = static_cast<char>('0' + v % 10);
-    v /= 10;
-    --min_digits;
+  for (; v >= 100; v /= 100) {
+    p -= 2;
+    std::memcpy(p, kDigits.pair[v % 100], 2);
   }
+  if (v >= 10) {
+    p -= 2;
+    std::memcpy(p, kDigits.pair[v], 2);
+  } else if (v > 0) {
+    *--p = static_cast<char>('0' + v);
+  }
+  while (end - p < min_digits) *--p = '0';
   return p;
 }
 
@@ -184,7 +209,7 @@ std::size_t qv_render_datetimeall(const DBDATETIMEALL &v, char *out) {
   const auto sub = static_cast<std::uint32_t>(ticks % kTicksPerSecond);
   std::size_t n = put_date_time(out, static_cast<std::int32_t>(days),
                                 static_cast<std::int32_t>(ticks / kTicksPerSecond),
-                                sub / static_cast<std::uint32_t>(pow10(kMaxTimePrec - digits)), digits);
+                                sub / kFractionDivisor[digits], digits);
   if (v.has_offset) n += put_offset(out + n, v.offset);
   return n;
 }
@@ -201,8 +226,15 @@ std::size_t qv_render_datetime4(const DBDATETIME4 &v, char *out) {
 
 bool qv_render_decimal_number(const DBNUMERIC &v, char *out, std::size_t *len) {
   if (v.precision < 1 || v.precision > kMaxNumericPrecision || v.scale > v.precision) return false;
+  const int bytes = kNumericBytes[v.precision];
+  if (bytes <= 8) {  // precision up to 19: 64-bit arithmetic
+    std::uint64_t small = 0;
+    for (int i = 1; i <= bytes; ++i) small = small << 8 | v.array[i];
+    *len = put_exact(out, v.array[0] == 1, small, v.scale);
+    return true;
+  }
   unsigned __int128 magnitude = 0;
-  for (int i = 1; i <= kNumericBytes[v.precision]; ++i) magnitude = magnitude << 8 | v.array[i];
+  for (int i = 1; i <= bytes; ++i) magnitude = magnitude << 8 | v.array[i];
   *len = put_exact(out, v.array[0] == 1, magnitude, v.scale);
   return true;
 }
