@@ -1,6 +1,9 @@
 #include "common/reply.h"
 
 #include <sys/mman.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -37,20 +40,19 @@ constexpr std::array<char, 128> kEscape = [] {
   return t;
 }();
 
-// Bytes (8 read little-endian) that may need a closer look: a control
-// character, quote, backslash or non-ASCII byte gets its high bit set in the
-// result. A borrow can also flag a plain byte, but only one after a truly
-// flagged byte, so the lowest flag always marks a byte that needs a look.
-static_assert(std::endian::native == std::endian::little, "byte order of special_bytes");
-inline std::uint64_t special_bytes(std::uint64_t x) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-  auto zero_bytes = [](std::uint64_t v) { return (v - kOnes) & ~v; };
-  std::uint64_t below_space = (x - kOnes * 0x20) & ~x;
-  std::uint64_t quote = zero_bytes(x ^ (kOnes * '"'));
-  std::uint64_t backslash = zero_bytes(x ^ (kOnes * '\\'));
-  return (below_space | quote | backslash | x) & kHighs;
+#if defined(__SSE2__)
+constexpr std::size_t kBlock = 16;
+// One bit per byte of the 16 at s that needs a closer look: a control
+// character or non-ASCII byte (both below 0x20 as signed bytes), a quote or
+// a backslash.
+inline unsigned special_bytes(const char *s) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+  const __m128i special = _mm_or_si128(
+      _mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
+  return static_cast<unsigned>(_mm_movemask_epi8(special));
 }
+#endif
 
 bool continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -102,16 +104,16 @@ void qv_out::append_json_string(const char *s, std::size_t n) {
     o += i - pending;
   };
   while (i < n) {
-    if (i + 8 <= n) {
-      std::uint64_t word;
-      std::memcpy(&word, s + i, sizeof word);
-      const std::uint64_t special = special_bytes(word);
+#if defined(__SSE2__)
+    if (i + kBlock <= n) {
+      const unsigned special = special_bytes(s + i);
       if (!special) {
-        i += 8;
+        i += kBlock;
         continue;
       }
-      i += static_cast<std::size_t>(std::countr_zero(special)) / 8;  // plain bytes before it
+      i += static_cast<std::size_t>(std::countr_zero(special));  // plain bytes before it
     }
+#endif
     const auto c = static_cast<unsigned char>(s[i]);
     if (c < 0x80) {
       const char e = kEscape[c];

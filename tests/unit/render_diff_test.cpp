@@ -218,12 +218,12 @@ std::string written_string(std::string_view s) {
 
 TEST(StringWriter, MatchesRapidJsonOnSanitisedText) {
   // Each special byte or sequence at every position of texts around the
-  // 8-byte blocks the scanner reads.
+  // 16-byte blocks the scanner reads.
   const std::string specials[] = {"\"", "\\", std::string(1, '\0'), "\x01", "\x1F", "\n", "\x7F",
                                   "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xFF", "\xC3",
                                   "\xE2\x82", "\xED\xA0\x80", "\xC0\xAF", "\x80"};
   for (const std::string &special : specials)
-    for (std::size_t len : {0, 1, 7, 8, 9, 16, 17, 33})
+    for (std::size_t len : {0, 1, 7, 8, 9, 15, 16, 17, 31, 32, 33})
       for (std::size_t at = 0; at <= len; ++at) {
         std::string s(len, 'a');
         s.insert(at, special);
