@@ -62,7 +62,15 @@ qv_capture *qv_cap() {
 }
 
 void qv_reset() {
-  std::memset(&g_cap, 0, sizeof g_cap);
+  // Counts, flags and an empty error text. The message table (a quarter of a
+  // megabyte) is left as it is: every entry is written whole when recorded
+  // and read only below msg_count; clearing it cost more than a login.
+  g_cap.err[0] = '\0';
+  g_cap.has_err = 0;
+  g_cap.fatal = 0;
+  g_cap.msg_count = 0;
+  g_cap.reason_locked = 0;
+  g_cap.error_count = 0;
   g_cap_ready = 1;
 }
 

@@ -7,9 +7,34 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "common/json.h"
+
+// memcpy for the short pieces a reply is mostly made of (numbers, dates,
+// names): up to 16 bytes are copied inline, without a library call.
+inline void qv_copy_bytes(char *dst, const char *src, std::size_t n) {
+  if (n > 16) {
+    std::memcpy(dst, src, n);
+  } else if (n >= 8) {  // two overlapping words
+    std::uint64_t head, tail;
+    std::memcpy(&head, src, 8);
+    std::memcpy(&tail, src + n - 8, 8);
+    std::memcpy(dst, &head, 8);
+    std::memcpy(dst + n - 8, &tail, 8);
+  } else if (n >= 4) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, src, 4);
+    std::memcpy(&tail, src + n - 4, 4);
+    std::memcpy(dst, &head, 4);
+    std::memcpy(dst + n - 4, &tail, 4);
+  } else if (n > 0) {
+    dst[0] = src[0];
+    dst[n / 2] = src[n / 2];
+    dst[n - 1] = src[n - 1];
+  }
+}
 
 // Growable malloc buffer used as RapidJSON's output stream.
 class qv_out {
@@ -21,15 +46,23 @@ class qv_out {
   qv_out &operator=(const qv_out &) = delete;
 
   void Put(char c) {
-    if (len_ + 1 >= cap_) grow(1);
+    if (len_ + 1 >= limit_) make_room(1);
     buf_[len_++] = c;
   }
   void Reserve(std::size_t n) {
-    if (len_ + n >= cap_) grow(n);
+    if (len_ + n >= limit_) make_room(n);
   }
   void PutUnsafe(char c) { buf_[len_++] = c; }
   void Flush() {}
-  void append(const char *s, std::size_t n);
+  void append(const char *s, std::size_t n) {
+    Reserve(n);
+    qv_copy_bytes(buf_ + len_, s, n);
+    len_ += n;
+  }
+  // Appends s as a quoted JSON string: escapes as RapidJSON's writer does,
+  // every invalid UTF-8 sequence becomes U+FFFD. Runs of bytes that need
+  // neither are copied in bulk.
+  void append_json_string(const char *s, std::size_t n);
 
   std::size_t size() const { return len_; }
   const char *data() const { return buf_; }
@@ -37,10 +70,15 @@ class qv_out {
   char *release();
 
  private:
-  void grow(std::size_t extra);
+  // Grows the buffer when extra bytes (and the terminator) do not fit, and
+  // moves limit_ on.
+  void make_room(std::size_t extra);
   char *buf_ = nullptr;
   std::size_t len_ = 0;
   std::size_t cap_ = 0;
+  // Writes below limit_ need no check: it is cap_, or in a large buffer the
+  // end of the part already faulted in (see make_room).
+  std::size_t limit_ = 0;
 };
 
 namespace rapidjson {
@@ -68,20 +106,40 @@ class qv_reply {
   // Strings are always written as valid UTF-8: each invalid sequence becomes
   // U+FFFD.
   void str(std::string_view s);
+  // A string known to be printable ASCII without '"' or '\\' (hex, dates):
+  // copied between the quotes without a look at its bytes.
+  void str_plain(std::string_view s) {
+    w_.RawValue("", 0, rapidjson::kStringType);  // separators and nesting only
+    out_.Reserve(s.size() + 2);
+    out_.PutUnsafe('"');
+    out_.append(s.data(), s.size());
+    out_.PutUnsafe('"');
+  }
   void str_or_null(const char *s) {
     if (s) str(s);
     else null();
   }
-  void null() { w_.Null(); }
-  void boolean(bool b) { w_.Bool(b); }
-  void int64(std::int64_t v) { w_.Int64(v); }
-  void uint64(std::uint64_t v) { w_.Uint64(v); }
+  // Scalars are spelled by RapidJSON's own routines and copied in one piece
+  // (its writer puts them byte by byte).
+  void null() { scalar(rapidjson::kNullType, "null", 4); }
+  void boolean(bool b) {
+    if (b) scalar(rapidjson::kTrueType, "true", 4);
+    else scalar(rapidjson::kFalseType, "false", 5);
+  }
+  void int64(std::int64_t v) {
+    char digits[24];
+    scalar(rapidjson::kNumberType, digits, rapidjson::internal::i64toa(v, digits) - digits);
+  }
+  void uint64(std::uint64_t v) {
+    char digits[24];
+    scalar(rapidjson::kNumberType, digits, rapidjson::internal::u64toa(v, digits) - digits);
+  }
   // A finite double in shortest round-trip form; NaN and infinities, which
   // JSON cannot hold, are written as null.
   void real(double v);
   // A number given as text that is already a valid JSON number.
   void number_text(std::string_view digits) {
-    w_.RawValue(digits.data(), digits.size(), rapidjson::kNumberType);
+    scalar(rapidjson::kNumberType, digits.data(), digits.size());
   }
 
   // Splices a complete JSON value rendered by another writer (a scratch
@@ -105,6 +163,12 @@ class qv_reply {
   char *release() { return out_.release(); }
 
  private:
+  // The writer places separators and counts the value; the text follows.
+  void scalar(rapidjson::Type type, const char *text, std::size_t n) {
+    w_.RawValue("", 0, type);
+    out_.append(text, n);
+  }
+
   qv_out out_;
   rapidjson::Writer<qv_out> w_;
 };

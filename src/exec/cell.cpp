@@ -1,5 +1,6 @@
 #include "exec/cell.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 
 #include "common/reply.h"
 #include "common/text.h"
+#include "exec/render.h"
 
 namespace {
 
@@ -135,16 +137,28 @@ struct cell_text {
                        // significant digits that strtod reads back exactly
 };
 
-std::string_view hex_text(const BYTE *data, DBINT len, char *buf, std::size_t bufsize) {
-  std::size_t o = 0;
-  buf[o++] = '0';
-  buf[o++] = 'x';
-  for (DBINT i = 0; i < len && o + 3 <= bufsize; ++i) {
-    buf[o++] = hx[data[i] >> 4];
-    buf[o++] = hx[data[i] & 0x0F];
+// The two hex digits of every byte value, built from hx.
+struct hex_pairs {
+  char digits[256][2];
+  constexpr hex_pairs() : digits() {
+    for (int b = 0; b < 256; ++b) {
+      digits[b][0] = hx[b >> 4];
+      digits[b][1] = hx[b & 0x0F];
+    }
   }
-  buf[o] = '\0';
-  return {buf, o};
+};
+constexpr hex_pairs kHexPairs;
+
+std::string_view hex_text(const BYTE *data, DBINT len, char *buf, std::size_t bufsize) {
+  buf[0] = '0';
+  buf[1] = 'x';
+  // Bytes whose two digits and the terminator still fit.
+  const std::size_t room = (bufsize - 3) / 2;
+  const std::size_t n = len < 0 ? 0 : std::min(static_cast<std::size_t>(len), room);
+  char *o = buf + 2;
+  for (std::size_t i = 0; i < n; ++i, o += 2) std::memcpy(o, kHexPairs.digits[data[i]], 2);
+  *o = '\0';
+  return {buf, static_cast<std::size_t>(o - buf)};
 }
 
 std::string_view character_text(const BYTE *data, DBINT len, int code, std::size_t bufsize) {
@@ -186,6 +200,67 @@ std::size_t append_offset(const BYTE *data, char *buf, std::size_t len, std::siz
   return n > 0 && len + static_cast<std::size_t>(n) < bufsize ? len + n : len;
 }
 
+// The text of a date or time value from its binary form; false for the
+// types (and sizes) left to dbconvert.
+bool date_text(int code, const BYTE *data, DBINT len, char *buf, std::size_t *n) {
+  switch (code) {
+    case SYBMSDATE: case SYBMSTIME: case SYBMSDATETIME2: case SYBMSDATETIMEOFFSET: {
+      if (len < static_cast<DBINT>(sizeof(DBDATETIMEALL))) return false;
+      DBDATETIMEALL v;
+      std::memcpy(&v, data, sizeof v);
+      *n = qv_render_datetimeall(v, buf);
+      return true;
+    }
+    case SYBDATETIME: case SYBDATETIMN: case SYBDATETIME4:
+      if (len == sizeof(DBDATETIME)) {
+        DBDATETIME v;
+        std::memcpy(&v, data, sizeof v);
+        *n = qv_render_datetime(v, buf);
+        return true;
+      }
+      if (len == sizeof(DBDATETIME4)) {
+        DBDATETIME4 v;
+        std::memcpy(&v, data, sizeof v);
+        *n = qv_render_datetime4(v, buf);
+        return true;
+      }
+      return false;
+    default:
+      return false;
+  }
+}
+
+// The JSON number text of a decimal or money value from its binary form;
+// false for the types (and sizes) left to dbconvert.
+bool exact_number_of(int code, const BYTE *data, DBINT len, char *buf, std::size_t *n) {
+  switch (code) {
+    case SYBDECIMAL: case SYBNUMERIC: {
+      if (len < static_cast<DBINT>(sizeof(DBNUMERIC))) return false;
+      DBNUMERIC v;
+      std::memcpy(&v, data, sizeof v);
+      return qv_render_decimal_number(v, buf, n);
+    }
+    case SYBMONEY: case SYBMONEYN: case SYBMONEY4:
+      if (len == sizeof(DBMONEY)) {
+        DBMONEY v;
+        std::memcpy(&v, data, sizeof v);
+        const auto units = static_cast<std::int64_t>(
+            static_cast<std::uint64_t>(static_cast<std::uint32_t>(v.mnyhigh)) << 32 | v.mnylow);
+        *n = qv_render_money_number(units, buf);
+        return true;
+      }
+      if (len == sizeof(DBMONEY4)) {
+        DBMONEY4 v;
+        std::memcpy(&v, data, sizeof v);
+        *n = qv_render_money_number(v.mny4, buf);
+        return true;
+      }
+      return false;
+    default:
+      return false;
+  }
+}
+
 cell_text converted_text(DBPROCESS *session, int code, const BYTE *data, DBINT len, char *buf,
                          std::size_t bufsize) {
   cell_text c;
@@ -210,10 +285,10 @@ cell_text converted_text(DBPROCESS *session, int code, const BYTE *data, DBINT l
   return c;
 }
 
-cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::size_t bufsize,
-                      bool text_needed) {
-  BYTE *data = dbdata(session, column);
-  DBINT len = dbdatlen(session, column);
+// dates_in_c_locale: date texts may be built here, as dbconvert would spell
+// them in the C locale.
+cell_text render_value(DBPROCESS *session, int code, const BYTE *data, DBINT len, char *buf,
+                       std::size_t bufsize, bool text_needed, bool dates_in_c_locale) {
   cell_text c;
   buf[0] = '\0';
   if (!data && len == 0) {
@@ -248,38 +323,21 @@ cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::
     c.failed = true;
     return c;
   }
+  std::size_t n;
+  if (bufsize > kRenderedMax) {
+    if (dates_in_c_locale && date_text(code, data, len, buf, &n)) {
+      buf[n] = '\0';
+      c.text = {buf, n};
+      return c;
+    }
+  }
   return converted_text(session, code, data, len, buf, bufsize);
 }
 
-// JSON number text for an exact value: db-lib's digits, trailing fraction
-// zeros dropped. False when the text is not a plain decimal number.
-bool exact_number(std::string_view t, char *out, std::size_t outsize, std::size_t *outlen) {
-  std::size_t i = 0, o = 0;
-  if (t.size() + 2 > outsize) return false;
-  if (i < t.size() && t[i] == '-') out[o++] = t[i++];
-  std::size_t int_start = i;
-  while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
-  std::size_t int_len = i - int_start;
-  std::string_view frac;
-  if (i < t.size() && t[i] == '.') {
-    std::size_t f = ++i;
-    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
-    frac = t.substr(f, i - f);
-  }
-  if (i != t.size() || (int_len == 0 && frac.empty())) return false;
-  // JSON wants one leading zero at most, and a digit before the point.
-  while (int_len > 1 && t[int_start] == '0') ++int_start, --int_len;
-  if (int_len == 0) out[o++] = '0';
-  std::memcpy(out + o, t.data() + int_start, int_len);
-  o += int_len;
-  while (!frac.empty() && frac.back() == '0') frac.remove_suffix(1);
-  if (!frac.empty()) {
-    out[o++] = '.';
-    std::memcpy(out + o, frac.data(), frac.size());
-    o += frac.size();
-  }
-  *outlen = o;
-  return true;
+cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::size_t bufsize,
+                      bool text_needed, bool dates_in_c_locale) {
+  return render_value(session, code, dbdata(session, column), dbdatlen(session, column), buf,
+                      bufsize, text_needed, dates_in_c_locale);
 }
 
 constexpr std::size_t kNumberTextSize = 96;
@@ -320,7 +378,7 @@ void write_value(qv_reply &w, const qv_col &col, const cell_text &c) {
       if (!t.empty()) {
         char num[kNumberTextSize];
         std::size_t n;
-        if (exact_number(t, num, sizeof num, &n)) return w.number_text({num, n});
+        if (qv_number_from_text(t, num, sizeof num, &n)) return w.number_text({num, n});
         return w.real(parse_double(t));
       }
       break;
@@ -328,6 +386,80 @@ void write_value(qv_reply &w, const qv_col &col, const cell_text &c) {
       break;
   }
   w.str(t);
+}
+
+// The way a column's cells are written, decided once per result set from its
+// type code and JSON kind: the common pairs go straight from the binary
+// value into the reply, everything else through render_value and
+// write_value.
+qv_cell_path path_of(int code, qv_json_kind kind, bool dates_in_c_locale) {
+  switch (kind) {
+    case qv_json_kind::integer:
+      if (code == SYBINT1 || code == SYBINT2 || code == SYBINT4 || code == SYBINT8)
+        return qv_cell_path::integer;
+      break;
+    case qv_json_kind::boolean:
+      if (code == SYBBIT || code == SYBBITN) return qv_cell_path::bit;
+      break;
+    case qv_json_kind::floating:
+      if (code == SYBFLT8) return qv_cell_path::float8;
+      break;
+    case qv_json_kind::exact:
+      if (code == SYBDECIMAL || code == SYBNUMERIC || code == SYBMONEY || code == SYBMONEYN ||
+          code == SYBMONEY4)
+        return qv_cell_path::exact;
+      break;
+    case qv_json_kind::text:
+      if (is_raw_bytes(code)) return qv_cell_path::hex;
+      if (is_character(code)) return qv_cell_path::character;
+      if (dates_in_c_locale && converts_safely(code) && code != kCodeUniqueIdentifier)
+        return qv_cell_path::date;
+      break;
+  }
+  return qv_cell_path::general;
+}
+
+// Writes the current row's cell of col; the same JSON as render_value
+// followed by write_value.
+void write_cell(DBPROCESS *session, int column, qv_reply &w, const qv_col &col, char *buf,
+                std::size_t bufsize) {
+  const BYTE *data = dbdata(session, column);
+  const DBINT len = dbdatlen(session, column);
+  if (!data && len == 0) return w.null();
+  std::size_t n;
+  long long v;
+  switch (col.path) {
+    case qv_cell_path::integer:
+      integer_value(col.type_code, data, &v);
+      if (v < 0) return w.str_plain(integer_text(v, buf, bufsize));
+      return w.uint64(static_cast<std::uint64_t>(v));
+    case qv_cell_path::bit:
+      return w.boolean(*data != 0);
+    case qv_cell_path::float8:
+      if (len == sizeof(double)) {
+        double d;
+        std::memcpy(&d, data, sizeof d);
+        return w.real(d);
+      }
+      break;
+    case qv_cell_path::exact:
+      if (bufsize > kRenderedMax && exact_number_of(col.type_code, data, len, buf, &n))
+        return w.number_text({buf, n});
+      break;
+    case qv_cell_path::date:
+      if (bufsize > kRenderedMax && date_text(col.type_code, data, len, buf, &n))
+        return w.str_plain({buf, n});
+      break;
+    case qv_cell_path::hex:
+      if (bufsize >= 3) return w.str_plain(hex_text(data, len, buf, bufsize));
+      break;
+    case qv_cell_path::character:
+      return w.str(character_text(data, len, col.type_code, bufsize));
+    case qv_cell_path::general:
+      break;
+  }
+  write_value(w, col, render_value(session, col.type_code, data, len, buf, bufsize, false,
+                                   col.dates_in_c_locale));
 }
 
 }  // namespace
@@ -366,6 +498,8 @@ void qv_describe_col(DBPROCESS *session, int column, bool ask_nullable, qv_col *
   col_type_name(session, column, col->type);
   col->type_code = dbcoltype(session, column);
   col->kind = kind_of(col->type);
+  col->dates_in_c_locale = qv_dates_in_c_locale();
+  col->path = path_of(col->type_code, col->kind, col->dates_in_c_locale);
   col->nullable = 1;
   if (ask_nullable) {
     DBCOL info;
@@ -389,7 +523,8 @@ int qv_col_idx(DBPROCESS *session, const char *name) {
 int qv_cell(DBPROCESS *session, int column, char *buf, std::size_t bufsize, int *is_null) {
   if (is_null) *is_null = 0;
   if (!buf || bufsize == 0) return -1;
-  cell_text c = render_cell(session, column, dbcoltype(session, column), buf, bufsize, true);
+  cell_text c = render_cell(session, column, dbcoltype(session, column), buf, bufsize, true,
+                            qv_dates_in_c_locale());
   if (c.failed) {
     buf[0] = '\0';
     return -1;
@@ -405,12 +540,14 @@ int qv_cell(DBPROCESS *session, int column, char *buf, std::size_t bufsize, int 
 
 int qv_append_row(DBPROCESS *session, qv_reply *w, const qv_col *cols, int ncols, char *buf,
                   std::size_t bufsize) {
-  if (w) w->begin_array();
-  for (int i = 0; i < ncols; ++i) {
-    cell_text c = render_cell(session, i + 1, cols[i].type_code, buf, bufsize, false);
-    if (w) write_value(*w, cols[i], c);
+  if (!w) {
+    for (int i = 0; i < ncols; ++i)
+      render_cell(session, i + 1, cols[i].type_code, buf, bufsize, false, cols[i].dates_in_c_locale);
+    return 0;
   }
-  if (w) w->end_array();
+  w->begin_array();
+  for (int i = 0; i < ncols; ++i) write_cell(session, i + 1, *w, cols[i], buf, bufsize);
+  w->end_array();
   return 0;
 }
 

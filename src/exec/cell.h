@@ -18,12 +18,20 @@ constexpr char kConvErrText[] = "<conv_err>";
 // its type text.
 enum class qv_json_kind : std::int32_t { text, integer, boolean, floating, exact };
 
+// How a column's cells reach the reply, decided once per result set: the
+// common type and kind pairs straight from their binary value.
+enum class qv_cell_path : std::int32_t {
+  general, integer, bit, float8, exact, date, hex, character
+};
+
 struct qv_col {
   char name[kColNameSize];
   char type[kColTypeSize];
   std::int32_t nullable;
   std::int32_t type_code;
   qv_json_kind kind;
+  bool dates_in_c_locale;  // checked once per result set, see render.h
+  qv_cell_path path;
 };
 
 void col_type_name(DBPROCESS *session, int column, char *out);

@@ -265,6 +265,7 @@ Connection::Outcome Connection::send_result_set(const ResultSet &rs) {
   begin_token();
   const bool utf8 = state_.utf8_collation();
   put_colmetadata(writer_.out(), rs.columns, utf8);
+  if (rs.encoded && rs.encoded->utf8 == utf8) return send_encoded_rows(rs);
   const std::size_t rows = rs.generate ? rs.generated_rows : rs.rows.size();
   Row scratch;
   for (std::size_t i = 0; i < rows; ++i) {
@@ -285,6 +286,23 @@ Connection::Outcome Connection::send_result_set(const ResultSet &rs) {
     writer_.send_full_packets();
   }
   if (rs.final_done) held_done_ = HeldDone{kDoneCount, kCurCmdSelect, rows};
+  return Outcome::Done;
+}
+
+Connection::Outcome Connection::send_encoded_rows(const ResultSet &rs) {
+  constexpr std::size_t kChunk = 32 * 1024;
+  const EncodedRows &e = *rs.encoded;
+  Bytes &out = writer_.out();
+  for (std::size_t r = 0; r < e.repeat; ++r) {
+    for (std::size_t at = 0; at < e.bytes.size(); at += kChunk) {
+      if (interrupted()) return closed_ ? Outcome::Closed : Outcome::Attention;
+      const std::size_t n = std::min(kChunk, e.bytes.size() - at);
+      out.insert(out.end(), e.bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                 e.bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
+      writer_.send_full_packets();
+    }
+  }
+  if (rs.final_done) held_done_ = HeldDone{kDoneCount, kCurCmdSelect, e.rows * e.repeat};
   return Outcome::Done;
 }
 

@@ -36,6 +36,7 @@ class Connection {
   Outcome send_reply(const Reply &reply, const std::optional<std::string> &new_database);
   Outcome send_item(const Item &item);
   Outcome send_result_set(const ResultSet &rs);
+  Outcome send_encoded_rows(const ResultSet &rs);
   bool send_row(const ResultSet &rs, const Row &row, bool utf8);
   Outcome send_delay(const Delay &d);
   void send_abort(const Message &m);

@@ -1,4 +1,4 @@
-// The canned answers qv-tds-server registers for demos and benchmarks.
+// The canned answers qv-tds-server registers for demos.
 #pragma once
 
 #include <cstddef>
@@ -15,9 +15,5 @@ void register_tree_demo(Server &server);
 void register_scripting_demo(Server &server);
 void register_editgrid_demo(Server &server);
 void register_admin_demo(Server &server);
-// `SELECT * FROM bench.dbo.wide`: `rows` generated rows of ten mixed columns.
-void register_bench(Server &server, std::size_t rows);
-// The generated result set itself (also used by tests).
-ResultSet wide_result(std::size_t rows);
 
 }  // namespace tds::demo

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_script.h"
 #include "demo_cli.h"
 #include "demo_script.h"
 #include "tds_server/server.h"
@@ -72,7 +73,7 @@ int main(int argc, char **argv) {
   for (const auto &[user, password] : options.users) server.add_user(user, password);
   tds::demo::register_demo(server);
   tds::demo::register_cli_demo(server);
-  if (options.bench_rows >= 0) tds::demo::register_bench(server, static_cast<std::size_t>(options.bench_rows));
+  if (options.bench_rows >= 0) tds::bench::register_bench(server, static_cast<std::size_t>(options.bench_rows));
   try {
     server.start(options.port);
   } catch (const std::exception &e) {

@@ -2,6 +2,7 @@
 // ServerState, sockets and threads in Listener.
 #include "tds_server/server.h"
 
+#include "columns.h"
 #include "listener.h"
 #include "server_state.h"
 
@@ -17,6 +18,25 @@ Message info(int number, std::string text, int severity, int state, int line) {
 
 Message error(int number, std::string text, int severity, int state, int line) {
   return Message{number, severity, state, std::move(text), line, {}};
+}
+
+std::shared_ptr<const EncodedRows> encode_rows(const ResultSet &rs, bool utf8, std::size_t repeat) {
+  auto e = std::make_shared<EncodedRows>();
+  e->utf8 = utf8;
+  e->repeat = repeat;
+  e->rows = rs.generate ? rs.generated_rows : rs.rows.size();
+  Row scratch;
+  for (std::size_t i = 0; i < e->rows; ++i) {
+    const Row *row = &scratch;
+    if (rs.generate) {
+      scratch.assign(rs.columns.size(), std::nullopt);
+      rs.generate(i, scratch);
+    } else {
+      row = &rs.rows[i];
+    }
+    wire::put_row(e->bytes, rs.columns, *row, rs.use_nbcrow, utf8);
+  }
+  return e;
 }
 
 struct Server::Impl {

@@ -106,3 +106,29 @@ TEST(Reply, SplicedValuesKeepSeparatorsAndOrder) {
   EXPECT_STREQ(text, "{\"ok\":true,\"rows\":[[1,\"a/b\"]],\"more\":[],\"error\":null}");
   std::free(text);
 }
+
+namespace {
+
+// A reply far past the size from which the buffer faults its pages in ahead
+// keeps every byte, across each growth step.
+TEST(Reply, LargeRepliesKeepEveryByte) {
+  qv_reply r;
+  rapidjson::StringBuffer sb;
+  rapidjson::Writer<rapidjson::StringBuffer> reference(sb);
+  r.begin_array();
+  reference.StartArray();
+  for (int i = 0; i < 60000; ++i) {
+    std::string s(1 + i % 97, static_cast<char>('a' + i % 26));
+    r.str(s);
+    reference.String(s.c_str(), static_cast<rapidjson::SizeType>(s.size()));
+    r.uint64(static_cast<std::uint64_t>(i));
+    reference.Uint64(static_cast<std::uint64_t>(i));
+  }
+  r.end_array();
+  reference.EndArray();
+  std::string mine = take(r);
+  ASSERT_GT(mine.size(), std::size_t{3} << 20);
+  EXPECT_TRUE(mine == std::string(sb.GetString(), sb.GetSize()));
+}
+
+}  // namespace

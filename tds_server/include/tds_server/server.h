@@ -55,6 +55,16 @@ using Row = std::vector<Value>;
 // Reply items, sent in order as one TDS reply message. Every DONE the server
 // writes carries DONE_MORE except the reply's last one; if the items end
 // without a DONE the server appends a final DONE.
+// ROW tokens encoded once and sent as they are (benchmarks: the server's own
+// encoding then costs nothing per request). `bytes` holds `rows` rows and is
+// sent `repeat` times.
+struct EncodedRows {
+  std::vector<std::uint8_t> bytes;
+  std::size_t rows = 0;
+  std::size_t repeat = 1;
+  bool utf8 = false;  // collation the char columns were encoded for
+};
+
 struct ResultSet {           // COLMETADATA, ROWs, DONE(COUNT = rows)
   std::vector<Column> columns;
   std::vector<Row> rows;
@@ -64,6 +74,9 @@ struct ResultSet {           // COLMETADATA, ROWs, DONE(COUNT = rows)
   std::function<void(std::size_t, Row &)> generate;
   std::size_t generated_rows = 0;
   bool use_nbcrow = false;   // send rows as NBCROW
+  // When set (and encoded for the session's collation), these bytes replace
+  // `rows` and `generate`.
+  std::shared_ptr<const EncodedRows> encoded;
   bool final_done = true;    // false: no DONE after the rows (an ERROR may follow, as in SELECT 1/0)
 };
 struct RowCount { std::uint64_t count = 0; };   // DONE(COUNT) of INSERT/UPDATE/DELETE
@@ -87,6 +100,11 @@ struct Drop {};                                     // flush, then close the soc
 using Item = std::variant<ResultSet, RowCount, DoneNoCount, Message, StatementError,
                           BatchAbort, Delay, Drop>;
 using Reply = std::vector<Item>;
+
+// Encodes every row of rs (from `rows` or `generate`) once; throws
+// std::invalid_argument on a value that does not fit its column.
+std::shared_ptr<const EncodedRows> encode_rows(const ResultSet &rs, bool utf8,
+                                               std::size_t repeat = 1);
 
 // Convenience for PRINT (INFO number 0, severity 0).
 Message print(std::string text, int line = 1);
