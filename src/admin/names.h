@@ -4,8 +4,8 @@
 
 #include <cstddef>
 
-// A name is a sysname, nvarchar(128): at most 128 UTF-16 code units.
-constexpr std::size_t kMaxNameUnits = 128;
+#include "common/names.h"
+
 // The UTF-8 bytes of the longest legal name: three per code unit (a
 // character outside the BMP takes four bytes but two code units).
 constexpr std::size_t kMaxNameBytes = 3 * kMaxNameUnits;

@@ -6,8 +6,7 @@
 #include <string>
 #include <string_view>
 
-// The longest name the server holds (sysname), in UTF-16 code units.
-constexpr std::size_t kMaxNameUnits = 128;
+#include "common/names.h"
 
 // True when name is valid UTF-8 of at most kMaxNameUnits UTF-16 code units.
 bool eg_name_fits(std::string_view name);

@@ -5,33 +5,14 @@
 #include <cstring>
 
 #include "common/escape.h"
+#include "common/names.h"
 #include "common/text.h"
 
 bool legal_name(const char *name) {
-  std::size_t len = std::strlen(name);
-  if (!qv_utf8_valid(name, len)) return false;
-  std::size_t units = 0;
-  for (std::size_t i = 0; i < len;) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c < 0x20 || c == 0x7F) return false;
-    std::size_t n = qv_utf8_sequence_len(c);
-    units += n == 4 ? 2 : 1;  // characters beyond the BMP take a surrogate pair
-    i += n;
-  }
-  return units <= kMaxNameUnits;
+  return qv_name_fits(name) && !qv_has_control_byte(name, true);
 }
 
-std::string bracketed(std::string_view name) {
-  std::string out;
-  out.reserve(name.size() + 2);
-  out += '[';
-  for (char c : name) {
-    out += c;
-    if (c == ']') out += ']';
-  }
-  out += ']';
-  return out;
-}
+std::string bracketed(std::string_view name) { return qv_bracketed(name); }
 
 std::string literal_text(const char *name) {
   std::string out(2 * std::strlen(name) + 1, '\0');

@@ -7,8 +7,7 @@
 #include <string>
 #include <string_view>
 
-// The longest legal name: sysname holds 128 UTF-16 code units.
-constexpr std::size_t kMaxNameUnits = 128;
+#include "common/names.h"
 
 // True when name is well-formed UTF-8 of at most kMaxNameUnits UTF-16 code
 // units without control characters.
