@@ -56,8 +56,10 @@ void add_connect_test(CLI::App &app, command_line &cl) {
 
 void add_tree(CLI::App &app, command_line &cl) {
   auto *cmd = operation(app, "tree", "list the children of one object-explorer node", cl, [&cl] {
+    // An object without a schema is looked up in dbo, as the help says.
+    const char *schema = !cl.schema.empty() ? cl.schema.c_str() : cl.object.empty() ? nullptr : "dbo";
     return dbdesk_core_tree(conn_document(cl.conn).c_str(), cl.kind.c_str(), opt(cl.conn.database),
-                            opt(cl.schema), opt(cl.object));
+                            schema, opt(cl.object));
   });
   cmd->add_option("kind", cl.kind, "node kind: server, databases, tables, columns, ...")->required();
   add_schema(*cmd, cl);

@@ -33,7 +33,7 @@ tour query "${server[@]}" --format csv "SELECT id, owner, balance FROM demo.dbo.
 tour kill "${server[@]}" 77
 tour kill "${server[@]}" 5
 tour tree "${server[@]}" databases
-tour tree "${server[@]}" --database demo columns --schema dbo --object orders
+tour tree "${server[@]}" --database demo columns --object orders
 tour script "${server[@]}" --database demo procedure add_item alter
 tour grid load "${server[@]}" --database demo products --max-rows 10 --format table
 echo '[{"op":"delete","pk":{"id":3}}]' >"$dir/demo-edits.json"

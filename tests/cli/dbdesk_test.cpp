@@ -133,6 +133,15 @@ TEST_F(Dbdesk, PositionalsReachTheirArgumentOfTheCall) {
   }
 }
 
+TEST_F(Dbdesk, TreeLooksUpAnObjectWithoutSchemaInDbo) {
+  dbdesk({"tree", "keys", "--object", "Orders"});
+  bool asked = false;
+  for (const auto &b : server.batches())
+    asked |= b.sql.find("s.name = N'dbo'") != std::string::npos &&
+             b.sql.find("N'Orders'") != std::string::npos;
+  EXPECT_TRUE(asked);
+}
+
 class DbdeskFormats : public Dbdesk {
  protected:
   void SetUp() override {
