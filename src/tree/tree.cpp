@@ -5,6 +5,7 @@
 #include "common/capture.h"
 #include "common/conn.h"
 #include "common/escape.h"
+#include "common/names.h"
 #include "common/operation.h"
 #include "common/outcome.h"
 #include "common/reply.h"
@@ -16,11 +17,10 @@
 
 namespace {
 
-// Any legal name (sysname: 128 characters) fits once its quotes are doubled:
-// a character takes at most 4 UTF-8 bytes, a doubled quote 2.
-constexpr std::size_t kMaxNameChars = 128;
-constexpr std::size_t kMaxUtf8CharBytes = 4;
-constexpr std::size_t kEscapedNameSize = kMaxNameChars * kMaxUtf8CharBytes + 1;
+// Any legal name (sysname: 128 UTF-16 code units) fits once its quotes are
+// doubled: a code unit takes at most 3 UTF-8 bytes, a doubled quote 2.
+constexpr std::size_t kMaxUtf8BytesPerUnit = 3;
+constexpr std::size_t kEscapedNameSize = kMaxNameUnits * kMaxUtf8BytesPerUnit + 1;
 constexpr std::size_t kQuerySize = 8192;
 constexpr std::size_t kVersionTextSize = 512;
 constexpr std::size_t kServerLabelSize = 768;
@@ -31,19 +31,12 @@ struct escaped_names {
   char obj[kEscapedNameSize] = "";
 };
 
-std::size_t utf8_char_count(const char *s) {
-  std::size_t n = 0;
-  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(s); *p; ++p)
-    if ((*p & 0xC0) != 0x80) ++n;
-  return n;
-}
-
 // The contents of a string literal for name; absent or empty stays "". -1 for
 // control characters, invalid UTF-8 (db-lib would send only the part before
 // it) and names longer than any legal name.
 int escape_name(const char *name, char *out) {
   if (!name || !*name) return 0;
-  if (!qv_utf8_valid(name, std::strlen(name)) || utf8_char_count(name) > kMaxNameChars) return -1;
+  if (!qv_name_fits(name)) return -1;
   return qv_sql_escape(name, out, kEscapedNameSize);
 }
 

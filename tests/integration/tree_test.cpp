@@ -111,6 +111,9 @@ TEST_F(Tree, ServerNodeShowsTheVersionCutOnACharacterBoundary) {
 
 TEST_F(Tree, RefusalsComeAsTheEnvelopeWithoutAnyCatalogQuery) {
   const std::string long_name(129, 'n');
+  // 65 characters outside the BMP: 130 UTF-16 code units, past sysname.
+  std::string long_astral;
+  for (int i = 0; i < 65; ++i) long_astral += "\xF0\x9F\x98\x80";
   struct Case {
     const char *kind, *schema, *obj, *error;
   } cases[] = {
@@ -120,6 +123,7 @@ TEST_F(Tree, RefusalsComeAsTheEnvelopeWithoutAnyCatalogQuery) {
       {"nope", nullptr, nullptr, "unknown node_kind: nope"},
       {"keys", "d\x01", "T", "invalid identifier characters in schema/obj"},
       {"keys", "dbo", long_name.c_str(), "invalid identifier characters in schema/obj"},
+      {"keys", long_astral.c_str(), "T", "invalid identifier characters in schema/obj"},
       {"keys", "dbo", "T\xC3", "invalid identifier characters in schema/obj"},
   };
   for (const Case &c : cases) {
