@@ -130,8 +130,10 @@ class DbdeskCore:
         return self._call("dbdesk_core_storage", _document(conn), _text(database), _text(action), _text(arg))
 
     def admin(self, conn: Document, kind: str, database: Optional[str] = None,
-              arg: Optional[str] = None) -> Dict[str, Any]:
-        return self._call("dbdesk_core_admin", _document(conn), _text(kind), _text(database), _text(arg))
+              arg: Optional[Document] = None) -> Dict[str, Any]:
+        """arg: job_control's {"job_id": ..., "action": ...}, as a dict or its JSON text."""
+        text = None if arg is None else _document(arg)
+        return self._call("dbdesk_core_admin", _document(conn), _text(kind), _text(database), text)
 
     def cancel(self, tag: str) -> Dict[str, Any]:
         """Stops every call running under tag (the "tag" of its connection

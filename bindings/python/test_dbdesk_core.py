@@ -38,6 +38,13 @@ class CallFrame(unittest.TestCase):
                 self.assertEqual(reply, {"ok": False, "error": "missing required parameter: " + name})
                 self.assertEqual(self.core.last_error(), reply["error"])
 
+    def test_job_control_takes_its_argument_as_a_dict_or_text(self):
+        conn = {"host": "h", "user": "u"}
+        for arg in ({"job_id": "j", "action": "Start"}, '{"job_id":"j","action":"Start"}'):
+            with self.subTest(arg=arg):
+                reply = self.core.admin(conn, "job_control", arg=arg)
+                self.assertEqual(reply["error"], "unknown job action: Start")
+
     def test_every_reply_is_freed_even_when_reading_it_fails(self):
         freed = []
         real_free = self.core._free
