@@ -13,6 +13,9 @@ constexpr std::size_t kConnErrSize = 512;  // size of the parser's message buffe
 // name 255. Longer values are refused, never cut.
 constexpr std::size_t kMaxLoginFieldBytes = 128;
 constexpr std::size_t kMaxHostBytes = 255;
+// A database name is a sysname (128 UTF-16 code units, at most 3 UTF-8 bytes
+// each); one past the login field is opened by the switch after login.
+constexpr std::size_t kMaxDatabaseBytes = 384;
 constexpr std::size_t kMaxTagBytes = 128;  // the optional "tag" calls are cancelled by
 
 struct qv_conn {
@@ -20,7 +23,7 @@ struct qv_conn {
   std::int32_t port;
   char user[kMaxLoginFieldBytes + 1];
   char password[kMaxLoginFieldBytes + 1];
-  char database[kMaxLoginFieldBytes + 1];
+  char database[kMaxDatabaseBytes + 1];
   std::int32_t encrypt;
   std::int32_t timeout_s;
   char app_name[64];

@@ -13,7 +13,7 @@
 namespace {
 
 constexpr std::size_t kVersionTextSize = 512;
-constexpr std::size_t kDatabaseTextSize = 256;
+constexpr std::size_t kDatabaseTextSize = kMaxDatabaseBytes + 1;
 constexpr int kMaxPort = 65535;
 
 int store(char *field, std::size_t fieldsize, const char *label, const char *value) {
