@@ -7,6 +7,7 @@
 
 #include "common/cancel.h"
 #include "common/capture.h"
+#include "common/names.h"
 #include "common/text.h"
 #include "exec/results.h"
 
@@ -191,7 +192,10 @@ DBPROCESS *qv_open(const qv_conn *conn, const char *database) {
   dbsetinterrupt(session.get(), cancel_check, cancel_handle);
   pin_statement_timeout(session.get(), timeout);
   set_text_size(session.get());
-  if (database && *database && dbuse(session.get(), database) == FAIL) {
+  // Always bracketed here: db-lib would send a name that already starts with
+  // "[" and ends with "]" unquoted, so such a database name would run as
+  // T-SQL. For every other name the text db-lib sends is the same.
+  if (database && *database && dbuse(session.get(), qv_bracketed(database).c_str()) == FAIL) {
     if (!qv_err()[0]) qv_seterr("cannot open database '%s'", database);
     return nullptr;
   }

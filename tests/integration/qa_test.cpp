@@ -26,4 +26,17 @@ TEST_F(FirstHour, ALegalDatabaseNameLongerThanALoginFieldOpensFromEveryEntry) {
   EXPECT_EQ(std::string(q["batches"][0]["results"][0]["rows"][0][0].GetString()), name);
 }
 
+// db-lib passes a name that starts with "[" and ends with "]" to USE as it
+// is; a database so named must still be switched to as one quoted name,
+// never as T-SQL.
+TEST_F(FirstHour, ADatabaseNameWrittenInBracketsIsSwitchedToQuoted) {
+  const std::string name = "[x] PRINT 'owned' --]";
+  server.add_database(name);
+  qvtest::Reply q = query("SELECT DB_NAME()", 0, name.c_str());
+  ASSERT_GE(sent().size(), 2u);
+  EXPECT_EQ(sent()[1], "use [[x]] PRINT 'owned' --]]]");
+  ASSERT_TRUE(q["ok"].GetBool()) << q.text;
+  EXPECT_EQ(std::string(q["batches"][0]["results"][0]["rows"][0][0].GetString()), name);
+}
+
 }  // namespace
