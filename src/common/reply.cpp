@@ -183,8 +183,11 @@ void qv_reply::key(std::string_view k) { str(k); }
 
 void qv_reply::real(double v) {
   if (!std::isfinite(v)) return null();
-  char digits[32];
-  const char *end =
-      rapidjson::internal::dtoa(v, digits, rapidjson::Writer<qv_out>::kDefaultMaxDecimalPlaces);
+  char digits[kRealTextMax];
+  const char *end = qv_real_text(v, digits);
   scalar(rapidjson::kNumberType, digits, static_cast<std::size_t>(end - digits));
+}
+
+char *qv_real_text(double v, char *out) {
+  return rapidjson::internal::dtoa(v, out, rapidjson::Writer<qv_out>::kDefaultMaxDecimalPlaces);
 }

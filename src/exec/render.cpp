@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "common/reply.h"
+
 namespace {
 
 constexpr char kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -177,11 +179,11 @@ std::size_t put_exact(char *out, bool negative, unsigned __int128 magnitude, int
   while (last > point && last[-1] == '0') --last;
   char *o = out;
   if (negative) *o++ = '-';
-  std::memcpy(o, start, static_cast<std::size_t>(point - start));
+  qv_copy_bytes(o, start, static_cast<std::size_t>(point - start));
   o += point - start;
   if (last > point) {
     *o++ = '.';
-    std::memcpy(o, point, static_cast<std::size_t>(last - point));
+    qv_copy_bytes(o, point, static_cast<std::size_t>(last - point));
     o += last - point;
   }
   return static_cast<std::size_t>(o - out);
