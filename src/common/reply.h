@@ -60,6 +60,8 @@ class qv_out {
     return buf_ + len_;
   }
   void end_at(const char *end) { len_ = static_cast<std::size_t>(end - buf_); }
+  // The write position, for bytes an earlier room() call made room for.
+  char *at() { return buf_ + len_; }
   void Flush() {}
   void append(const char *s, std::size_t n) {
     Reserve(n);

@@ -8,6 +8,10 @@
 #include <cstring>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "common/reply.h"
 #include "common/text.h"
 #include "exec/render.h"
@@ -157,11 +161,31 @@ std::size_t hex_shown(DBINT len, std::size_t bufsize) {
   return len < 0 ? 0 : std::min(static_cast<std::size_t>(len), room);
 }
 
+#if defined(__SSE2__)
+constexpr std::size_t kHexBlock = 8;
+// The 16 hex digits of the 8 bytes at data, written at o.
+inline void put_hex_block(const BYTE *data, char *o) {
+  const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(data));
+  const __m128i low_nibble = _mm_set1_epi8(0x0F);
+  const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), low_nibble);
+  const __m128i low = _mm_and_si128(bytes, low_nibble);
+  const __m128i nibbles = _mm_unpacklo_epi8(high, low);  // in text order
+  const __m128i past_nine = _mm_and_si128(_mm_cmpgt_epi8(nibbles, _mm_set1_epi8(9)),
+                                          _mm_set1_epi8('A' - '0' - 10));
+  const __m128i digits = _mm_add_epi8(_mm_add_epi8(nibbles, _mm_set1_epi8('0')), past_nine);
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(o), digits);
+}
+#endif
+
 // "0x" and the digits of n bytes at o; returns the end.
 char *put_hex_digits(const BYTE *data, std::size_t n, char *o) {
   *o++ = '0';
   *o++ = 'x';
-  for (std::size_t i = 0; i < n; ++i, o += 2) std::memcpy(o, kHexPairs.digits[data[i]], 2);
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + kHexBlock <= n; i += kHexBlock, o += 2 * kHexBlock) put_hex_block(data + i, o);
+#endif
+  for (; i < n; ++i, o += 2) std::memcpy(o, kHexPairs.digits[data[i]], 2);
   return o;
 }
 
@@ -371,15 +395,23 @@ double parse_double(std::string_view t) {
 }
 
 // Writers of single JSON values straight into the reply's buffer; each
-// writes the bytes qv_reply's own writer of that value would.
-void put_null(qv_out &o) { o.append("null", 4); }
-void put_bool(qv_out &o, bool b) { b ? o.append("true", 4) : o.append("false", 5); }
-void put_uint64(qv_out &o, std::uint64_t v) {
-  o.end_at(rapidjson::internal::u64toa(v, o.room(kIntegerTextMax)));
+// writes the bytes qv_reply's own writer of that value would. These write
+// at most kFixedValueMax bytes, into the room write_cell has made.
+constexpr std::size_t kFixedValueMax = kRenderedMax + 2;
+static_assert(kFixedValueMax >= kRealTextMax && kFixedValueMax >= kIntegerTextMax + 2);
+
+template <std::size_t N>
+void put_literal(qv_out &o, const char (&text)[N]) {
+  char *p = o.at();
+  std::memcpy(p, text, N - 1);
+  o.end_at(p + N - 1);
 }
+void put_null(qv_out &o) { put_literal(o, "null"); }
+void put_bool(qv_out &o, bool b) { b ? put_literal(o, "true") : put_literal(o, "false"); }
+void put_uint64(qv_out &o, std::uint64_t v) { o.end_at(rapidjson::internal::u64toa(v, o.at())); }
 void put_real(qv_out &o, double v) {
   if (!std::isfinite(v)) return put_null(o);
-  o.end_at(qv_real_text(v, o.room(kRealTextMax)));
+  o.end_at(qv_real_text(v, o.at()));
 }
 // A binary value as the quoted hex text hex_text gives.
 void put_hex(qv_out &o, const BYTE *data, DBINT len, std::size_t bufsize) {
@@ -457,19 +489,22 @@ qv_cell_path path_of(int code, qv_json_kind kind, bool dates_in_c_locale) {
 // Writes the current row's cell of col; the same JSON as render_value
 // followed by write_value. The common paths render straight into the reply.
 void write_cell(DBPROCESS *session, int column, qv_out &o, const qv_col &col, char *buf,
-                std::size_t bufsize) {
+                std::size_t bufsize, char separator) {
+  // One check of the room for the separator and any fixed-width value.
+  char *p = o.room(1 + kFixedValueMax);
+  *p = separator;
+  o.end_at(p + 1);
   const BYTE *data = dbdata(session, column);
   const DBINT len = dbdatlen(session, column);
   if (!data && len == 0) return put_null(o);
   std::size_t n;
   long long v;
-  char *p;
   switch (col.path) {
     case qv_cell_path::integer:
       integer_value(col.type_code, data, &v);
       if (v >= 0) return put_uint64(o, static_cast<std::uint64_t>(v));
       // Negative integers are written as their quoted text.
-      p = o.room(kIntegerTextMax + 2);
+      p = o.at();
       *p = '"';
       p = std::to_chars(p + 1, p + 1 + kIntegerTextMax, v).ptr;
       *p++ = '"';
@@ -485,12 +520,12 @@ void write_cell(DBPROCESS *session, int column, qv_out &o, const qv_col &col, ch
       break;
     case qv_cell_path::exact:
       if (bufsize <= kRenderedMax) break;
-      p = o.room(kRenderedMax);
+      p = o.at();
       if (exact_number_of(col.type_code, data, len, p, &n)) return o.end_at(p + n);
       break;
     case qv_cell_path::date:
       if (bufsize <= kRenderedMax) break;
-      p = o.room(kRenderedMax + 2);
+      p = o.at();
       if (date_text(col.type_code, data, len, p + 1, &n)) {
         p[0] = '"';
         p[n + 1] = '"';
@@ -593,11 +628,8 @@ int qv_append_row(DBPROCESS *session, qv_reply *w, const qv_col *cols, int ncols
     return 0;
   }
   qv_out &o = w->raw_array();
-  o.Put('[');
-  for (int i = 0; i < ncols; ++i) {
-    if (i) o.Put(',');
-    write_cell(session, i + 1, o, cols[i], buf, bufsize);
-  }
+  for (int i = 0; i < ncols; ++i) write_cell(session, i + 1, o, cols[i], buf, bufsize, i ? ',' : '[');
+  if (ncols == 0) o.Put('[');
   o.Put(']');
   return 0;
 }

@@ -133,6 +133,8 @@ TEST_F(Values, ValuesTakenFromTheirBinaryFormReadAsDbLibSpellsThem) {
       {{"dto", Type::DateTimeOffset, 0, 0, 2}, "2024-01-01 01:00:00.50 -05:30",
        "\"Jan  1 2024  1:00:00:50AM -05:30\""},
       {{"vb", Type::VarBinary, 4}, "0x00FF10", "\"0x00FF10\""},
+      {{"vb25", Type::VarBinary, 25}, "0x0123456789ABCDEF00102030405060708090A0B0C0D0E0F0FE",
+       "\"0x0123456789ABCDEF00102030405060708090A0B0C0D0E0F0FE\""},
       {{"s", Type::NVarChar, 20}, "a\"b\\c\n\xC3\xA9", "\"a\\\"b\\\\c\\n\xC3\xA9\""},
       {{"empty", Type::VarChar, 10}, "", "\"\""},
       {{"r", Type::Real}, "0.5", "0.5"},
