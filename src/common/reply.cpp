@@ -52,6 +52,14 @@ inline unsigned special_bytes(const char *s) {
       _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
   return static_cast<unsigned>(_mm_movemask_epi8(special));
 }
+// The same for the last `left` (< 16) bytes at s, read through a block of
+// plain bytes so that nothing past the end is read.
+inline unsigned special_bytes_in_tail(const char *s, std::size_t left) {
+  alignas(kBlock) char block[kBlock];
+  _mm_store_si128(reinterpret_cast<__m128i *>(block), _mm_set1_epi8('a'));
+  qv_copy_bytes(block, s, left);
+  return special_bytes(block) & ((1u << left) - 1);
+}
 #endif
 
 bool continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
@@ -105,14 +113,13 @@ void qv_out::append_json_string(const char *s, std::size_t n) {
   };
   while (i < n) {
 #if defined(__SSE2__)
-    if (i + kBlock <= n) {
-      const unsigned special = special_bytes(s + i);
-      if (!special) {
-        i += kBlock;
-        continue;
-      }
-      i += static_cast<std::size_t>(std::countr_zero(special));  // plain bytes before it
+    const std::size_t left = n - i;
+    const unsigned special = left >= kBlock ? special_bytes(s + i) : special_bytes_in_tail(s + i, left);
+    if (!special) {
+      i += std::min(left, kBlock);
+      continue;
     }
+    i += static_cast<std::size_t>(std::countr_zero(special));  // plain bytes before it
 #endif
     const auto c = static_cast<unsigned char>(s[i]);
     if (c < 0x80) {
@@ -183,8 +190,11 @@ void qv_reply::key(std::string_view k) { str(k); }
 
 void qv_reply::real(double v) {
   if (!std::isfinite(v)) return null();
-  char digits[32];
-  const char *end =
-      rapidjson::internal::dtoa(v, digits, rapidjson::Writer<qv_out>::kDefaultMaxDecimalPlaces);
+  char digits[kRealTextMax];
+  const char *end = qv_real_text(v, digits);
   scalar(rapidjson::kNumberType, digits, static_cast<std::size_t>(end - digits));
+}
+
+char *qv_real_text(double v, char *out) {
+  return rapidjson::internal::dtoa(v, out, rapidjson::Writer<qv_out>::kDefaultMaxDecimalPlaces);
 }

@@ -53,6 +53,15 @@ class qv_out {
     if (len_ + n >= limit_) make_room(n);
   }
   void PutUnsafe(char c) { buf_[len_++] = c; }
+  // Writing in place: room() gives the position with n bytes of room after
+  // it, end_at() records where the writing stopped.
+  char *room(std::size_t n) {
+    Reserve(n);
+    return buf_ + len_;
+  }
+  void end_at(const char *end) { len_ = static_cast<std::size_t>(end - buf_); }
+  // The write position, for bytes an earlier room() call made room for.
+  char *at() { return buf_ + len_; }
   void Flush() {}
   void append(const char *s, std::size_t n) {
     Reserve(n);
@@ -142,6 +151,14 @@ class qv_reply {
     scalar(rapidjson::kNumberType, digits.data(), digits.size());
   }
 
+  // The buffer, for one complete JSON array the caller writes itself (a
+  // row whose cells are known to be valid JSON): the separator before it
+  // and the count of values are kept here, as for any other value.
+  qv_out &raw_array() {
+    w_.RawValue("", 0, rapidjson::kArrayType);
+    return out_;
+  }
+
   // Splices a complete JSON value rendered by another writer (a scratch
   // qv_reply, see text()) in as the next value: one memcpy, no re-rendering.
   // Lets a reply put members it can only decide at the end (e.g. "ok") before
@@ -172,6 +189,12 @@ class qv_reply {
   qv_out out_;
   rapidjson::Writer<qv_out> w_;
 };
+
+// Longest text qv_real_text writes ("-2.2250738585072014e-308").
+constexpr std::size_t kRealTextMax = 32;
+// The shortest round-trip digits of a finite double as the reply spells
+// them; returns the end of the text.
+char *qv_real_text(double v, char *out);
 
 // Replaces every invalid UTF-8 sequence of s by U+FFFD, appending to out.
 void qv_utf8_sanitize(std::string_view s, qv_out &out);

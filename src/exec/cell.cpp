@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "common/reply.h"
 #include "common/text.h"
@@ -149,14 +154,43 @@ struct hex_pairs {
 };
 constexpr hex_pairs kHexPairs;
 
-std::string_view hex_text(const BYTE *data, DBINT len, char *buf, std::size_t bufsize) {
-  buf[0] = '0';
-  buf[1] = 'x';
-  // Bytes whose two digits and the terminator still fit.
+// The bytes of a binary value shown in a cell text of bufsize bytes: those
+// whose two digits, the "0x" and the terminator still fit.
+std::size_t hex_shown(DBINT len, std::size_t bufsize) {
   const std::size_t room = (bufsize - 3) / 2;
-  const std::size_t n = len < 0 ? 0 : std::min(static_cast<std::size_t>(len), room);
-  char *o = buf + 2;
-  for (std::size_t i = 0; i < n; ++i, o += 2) std::memcpy(o, kHexPairs.digits[data[i]], 2);
+  return len < 0 ? 0 : std::min(static_cast<std::size_t>(len), room);
+}
+
+#if defined(__SSE2__)
+constexpr std::size_t kHexBlock = 8;
+// The 16 hex digits of the 8 bytes at data, written at o.
+inline void put_hex_block(const BYTE *data, char *o) {
+  const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(data));
+  const __m128i low_nibble = _mm_set1_epi8(0x0F);
+  const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), low_nibble);
+  const __m128i low = _mm_and_si128(bytes, low_nibble);
+  const __m128i nibbles = _mm_unpacklo_epi8(high, low);  // in text order
+  const __m128i past_nine = _mm_and_si128(_mm_cmpgt_epi8(nibbles, _mm_set1_epi8(9)),
+                                          _mm_set1_epi8('A' - '0' - 10));
+  const __m128i digits = _mm_add_epi8(_mm_add_epi8(nibbles, _mm_set1_epi8('0')), past_nine);
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(o), digits);
+}
+#endif
+
+// "0x" and the digits of n bytes at o; returns the end.
+char *put_hex_digits(const BYTE *data, std::size_t n, char *o) {
+  *o++ = '0';
+  *o++ = 'x';
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + kHexBlock <= n; i += kHexBlock, o += 2 * kHexBlock) put_hex_block(data + i, o);
+#endif
+  for (; i < n; ++i, o += 2) std::memcpy(o, kHexPairs.digits[data[i]], 2);
+  return o;
+}
+
+std::string_view hex_text(const BYTE *data, DBINT len, char *buf, std::size_t bufsize) {
+  char *o = put_hex_digits(data, hex_shown(len, bufsize), buf);
   *o = '\0';
   return {buf, static_cast<std::size_t>(o - buf)};
 }
@@ -341,6 +375,8 @@ cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::
 }
 
 constexpr std::size_t kNumberTextSize = 96;
+// Longest decimal text of a 64-bit integer, sign included.
+constexpr std::size_t kIntegerTextMax = 20;
 
 // strtoull and strtod over a view, as the text would be parsed on its own.
 std::uint64_t parse_unsigned(std::string_view t) {
@@ -358,34 +394,65 @@ double parse_double(std::string_view t) {
   return std::strtod(tmp, nullptr);
 }
 
-void write_value(qv_reply &w, const qv_col &col, const cell_text &c) {
-  if (c.failed) return w.str(kConvErrText);
-  if (c.is_null) return w.null();
+// Writers of single JSON values straight into the reply's buffer; each
+// writes the bytes qv_reply's own writer of that value would. These write
+// at most kFixedValueMax bytes, into the room write_cell has made.
+constexpr std::size_t kFixedValueMax = kRenderedMax + 2;
+static_assert(kFixedValueMax >= kRealTextMax && kFixedValueMax >= kIntegerTextMax + 2);
+
+template <std::size_t N>
+void put_literal(qv_out &o, const char (&text)[N]) {
+  char *p = o.at();
+  std::memcpy(p, text, N - 1);
+  o.end_at(p + N - 1);
+}
+void put_null(qv_out &o) { put_literal(o, "null"); }
+void put_bool(qv_out &o, bool b) { b ? put_literal(o, "true") : put_literal(o, "false"); }
+void put_uint64(qv_out &o, std::uint64_t v) { o.end_at(rapidjson::internal::u64toa(v, o.at())); }
+void put_real(qv_out &o, double v) {
+  if (!std::isfinite(v)) return put_null(o);
+  o.end_at(qv_real_text(v, o.at()));
+}
+// A binary value as the quoted hex text hex_text gives.
+void put_hex(qv_out &o, const BYTE *data, DBINT len, std::size_t bufsize) {
+  const std::size_t n = hex_shown(len, bufsize);
+  char *p = o.room(2 * n + 4);
+  *p = '"';
+  p = put_hex_digits(data, n, p + 1);
+  *p++ = '"';
+  o.end_at(p);
+}
+void put_str(qv_out &o, std::string_view s) { o.append_json_string(s.data(), s.size()); }
+
+void write_value(qv_out &o, const qv_col &col, const cell_text &c) {
+  if (c.failed) return put_str(o, kConvErrText);
+  if (c.is_null) return put_null(o);
   std::string_view t = c.text;
   switch (col.kind) {
     case qv_json_kind::integer:
-      if (c.kind == cell_text::binary::integer) return w.uint64(static_cast<std::uint64_t>(c.ival));
-      if (!t.empty() && t[0] != '-') return w.uint64(parse_unsigned(t));
+      if (c.kind == cell_text::binary::integer)
+        return put_uint64(o, static_cast<std::uint64_t>(c.ival));
+      if (!t.empty() && t[0] != '-') return put_uint64(o, parse_unsigned(t));
       break;
     case qv_json_kind::boolean:
-      if (c.kind == cell_text::binary::integer) return w.boolean(c.ival == 1);
-      return w.boolean(!t.empty() && t[0] == '1');
+      if (c.kind == cell_text::binary::integer) return put_bool(o, c.ival == 1);
+      return put_bool(o, !t.empty() && t[0] == '1');
     case qv_json_kind::floating:
-      if (c.kind == cell_text::binary::real) return w.real(c.dval);
-      if (!t.empty()) return w.real(parse_double(t));
+      if (c.kind == cell_text::binary::real) return put_real(o, c.dval);
+      if (!t.empty()) return put_real(o, parse_double(t));
       break;
     case qv_json_kind::exact:
       if (!t.empty()) {
         char num[kNumberTextSize];
         std::size_t n;
-        if (qv_number_from_text(t, num, sizeof num, &n)) return w.number_text({num, n});
-        return w.real(parse_double(t));
+        if (qv_number_from_text(t, num, sizeof num, &n)) return o.append(num, n);
+        return put_real(o, parse_double(t));
       }
       break;
     case qv_json_kind::text:
       break;
   }
-  w.str(t);
+  put_str(o, t);
 }
 
 // The way a column's cells are written, decided once per result set from its
@@ -420,45 +487,60 @@ qv_cell_path path_of(int code, qv_json_kind kind, bool dates_in_c_locale) {
 }
 
 // Writes the current row's cell of col; the same JSON as render_value
-// followed by write_value.
-void write_cell(DBPROCESS *session, int column, qv_reply &w, const qv_col &col, char *buf,
-                std::size_t bufsize) {
+// followed by write_value. The common paths render straight into the reply.
+void write_cell(DBPROCESS *session, int column, qv_out &o, const qv_col &col, char *buf,
+                std::size_t bufsize, char separator) {
+  // One check of the room for the separator and any fixed-width value.
+  char *p = o.room(1 + kFixedValueMax);
+  *p = separator;
+  o.end_at(p + 1);
   const BYTE *data = dbdata(session, column);
   const DBINT len = dbdatlen(session, column);
-  if (!data && len == 0) return w.null();
+  if (!data && len == 0) return put_null(o);
   std::size_t n;
   long long v;
   switch (col.path) {
     case qv_cell_path::integer:
       integer_value(col.type_code, data, &v);
-      if (v < 0) return w.str_plain(integer_text(v, buf, bufsize));
-      return w.uint64(static_cast<std::uint64_t>(v));
+      if (v >= 0) return put_uint64(o, static_cast<std::uint64_t>(v));
+      // Negative integers are written as their quoted text.
+      p = o.at();
+      *p = '"';
+      p = std::to_chars(p + 1, p + 1 + kIntegerTextMax, v).ptr;
+      *p++ = '"';
+      return o.end_at(p);
     case qv_cell_path::bit:
-      return w.boolean(*data != 0);
+      return put_bool(o, *data != 0);
     case qv_cell_path::float8:
       if (len == sizeof(double)) {
         double d;
         std::memcpy(&d, data, sizeof d);
-        return w.real(d);
+        return put_real(o, d);
       }
       break;
     case qv_cell_path::exact:
-      if (bufsize > kRenderedMax && exact_number_of(col.type_code, data, len, buf, &n))
-        return w.number_text({buf, n});
+      if (bufsize <= kRenderedMax) break;
+      p = o.at();
+      if (exact_number_of(col.type_code, data, len, p, &n)) return o.end_at(p + n);
       break;
     case qv_cell_path::date:
-      if (bufsize > kRenderedMax && date_text(col.type_code, data, len, buf, &n))
-        return w.str_plain({buf, n});
+      if (bufsize <= kRenderedMax) break;
+      p = o.at();
+      if (date_text(col.type_code, data, len, p + 1, &n)) {
+        p[0] = '"';
+        p[n + 1] = '"';
+        return o.end_at(p + n + 2);
+      }
       break;
     case qv_cell_path::hex:
-      if (bufsize >= 3) return w.str_plain(hex_text(data, len, buf, bufsize));
+      if (bufsize >= 3) return put_hex(o, data, len, bufsize);
       break;
     case qv_cell_path::character:
-      return w.str(character_text(data, len, col.type_code, bufsize));
+      return put_str(o, character_text(data, len, col.type_code, bufsize));
     case qv_cell_path::general:
       break;
   }
-  write_value(w, col, render_value(session, col.type_code, data, len, buf, bufsize, false,
+  write_value(o, col, render_value(session, col.type_code, data, len, buf, bufsize, false,
                                    col.dates_in_c_locale));
 }
 
@@ -545,9 +627,10 @@ int qv_append_row(DBPROCESS *session, qv_reply *w, const qv_col *cols, int ncols
       render_cell(session, i + 1, cols[i].type_code, buf, bufsize, false, cols[i].dates_in_c_locale);
     return 0;
   }
-  w->begin_array();
-  for (int i = 0; i < ncols; ++i) write_cell(session, i + 1, *w, cols[i], buf, bufsize);
-  w->end_array();
+  qv_out &o = w->raw_array();
+  for (int i = 0; i < ncols; ++i) write_cell(session, i + 1, o, cols[i], buf, bufsize, i ? ',' : '[');
+  if (ncols == 0) o.Put('[');
+  o.Put(']');
   return 0;
 }
 

@@ -2,7 +2,10 @@
 
 #include <langinfo.h>
 
+#include <bit>
 #include <cstring>
+
+#include "common/reply.h"
 
 namespace {
 
@@ -31,6 +34,18 @@ struct digit_pairs {
   }
 };
 constexpr digit_pairs kDigits;
+
+// " 0" to " 9", then "10" to "99".
+struct blank_digit_pairs {
+  char pair[100][2];
+  constexpr blank_digit_pairs() : pair() {
+    for (int v = 0; v < 100; ++v) {
+      pair[v][0] = v < 10 ? ' ' : static_cast<char>('0' + v / 10);
+      pair[v][1] = static_cast<char>('0' + v % 10);
+    }
+  }
+};
+constexpr blank_digit_pairs kBlankDigits;
 
 struct civil {
   int year, month, day;  // month 1..12
@@ -63,10 +78,9 @@ char *put_uint(char *o, std::uint64_t v) {
 
 // v in `width` digits, zero-padded.
 char *put_padded(char *o, std::uint64_t v, int width) {
-  for (int i = width - 1; i >= 0; --i) {
-    o[i] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  }
+  int i = width;
+  for (; i >= 2; i -= 2, v /= 100) std::memcpy(o + i - 2, kDigits.pair[v % 100], 2);
+  if (i) o[0] = static_cast<char>('0' + v % 10);
   return o + width;
 }
 
@@ -78,9 +92,8 @@ char *put_two(char *o, int v) {
 
 // v (0..99) right-aligned in two places, blank-padded.
 char *put_blank2(char *o, int v) {
-  *o++ = v >= 10 ? static_cast<char>('0' + v / 10) : ' ';
-  *o++ = static_cast<char>('0' + v % 10);
-  return o;
+  std::memcpy(o, kBlankDigits.pair[v], 2);
+  return o + 2;
 }
 
 // "Mon dd yyyy hh:mm:ss:" then `digits` digits of `fraction` and AM/PM.
@@ -177,14 +190,23 @@ std::size_t put_exact(char *out, bool negative, unsigned __int128 magnitude, int
   while (last > point && last[-1] == '0') --last;
   char *o = out;
   if (negative) *o++ = '-';
-  std::memcpy(o, start, static_cast<std::size_t>(point - start));
+  qv_copy_bytes(o, start, static_cast<std::size_t>(point - start));
   o += point - start;
   if (last > point) {
     *o++ = '.';
-    std::memcpy(o, point, static_cast<std::size_t>(last - point));
+    qv_copy_bytes(o, point, static_cast<std::size_t>(last - point));
     o += last - point;
   }
   return static_cast<std::size_t>(o - out);
+}
+
+// The number held in the first `bytes` (1..8) bytes at p, most significant
+// first; p has at least 8 bytes.
+std::uint64_t big_endian_prefix(const unsigned char *p, int bytes) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+  return word >> (64 - 8 * bytes);
 }
 
 }  // namespace
@@ -228,9 +250,7 @@ bool qv_render_decimal_number(const DBNUMERIC &v, char *out, std::size_t *len) {
   if (v.precision < 1 || v.precision > kMaxNumericPrecision || v.scale > v.precision) return false;
   const int bytes = kNumericBytes[v.precision];
   if (bytes <= 8) {  // precision up to 19: 64-bit arithmetic
-    std::uint64_t small = 0;
-    for (int i = 1; i <= bytes; ++i) small = small << 8 | v.array[i];
-    *len = put_exact(out, v.array[0] == 1, small, v.scale);
+    *len = put_exact(out, v.array[0] == 1, big_endian_prefix(v.array + 1, bytes), v.scale);
     return true;
   }
   unsigned __int128 magnitude = 0;
@@ -238,7 +258,6 @@ bool qv_render_decimal_number(const DBNUMERIC &v, char *out, std::size_t *len) {
   *len = put_exact(out, v.array[0] == 1, magnitude, v.scale);
   return true;
 }
-
 std::size_t qv_render_money_number(std::int64_t units, char *out) {
   const bool negative = units < 0;
   const std::uint64_t magnitude =

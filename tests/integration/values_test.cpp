@@ -102,13 +102,16 @@ TEST_F(Values, BinaryDatesAndOtherTypes) {
 }
 
 // Every type whose cells are written straight from their binary value, with
-// the value's edge forms: each must read as db-lib spells it.
+// the value's edge forms: each must read as db-lib spells it. NULLs, empty
+// values and the types still converted by db-lib sit between them in the
+// same row, so every cell's separator is checked too.
 TEST_F(Values, ValuesTakenFromTheirBinaryFormReadAsDbLibSpellsThem) {
   const struct {
     tds::Column col;
-    std::string value;
+    tds::Value value;
     std::string json;
   } cases[] = {
+      {{"none", Type::Int}, std::nullopt, "null"},
       {{"si", Type::SmallInt}, "-32768", "\"-32768\""},
       {{"big", Type::BigInt}, "-9223372036854775808", "\"-9223372036854775808\""},
       {{"ti", Type::TinyInt}, "255", "255"},
@@ -130,7 +133,15 @@ TEST_F(Values, ValuesTakenFromTheirBinaryFormReadAsDbLibSpellsThem) {
       {{"dto", Type::DateTimeOffset, 0, 0, 2}, "2024-01-01 01:00:00.50 -05:30",
        "\"Jan  1 2024  1:00:00:50AM -05:30\""},
       {{"vb", Type::VarBinary, 4}, "0x00FF10", "\"0x00FF10\""},
+      {{"vb25", Type::VarBinary, 25}, "0x0123456789ABCDEF00102030405060708090A0B0C0D0E0F0FE",
+       "\"0x0123456789ABCDEF00102030405060708090A0B0C0D0E0F0FE\""},
       {{"s", Type::NVarChar, 20}, "a\"b\\c\n\xC3\xA9", "\"a\\\"b\\\\c\\n\xC3\xA9\""},
+      {{"empty", Type::VarChar, 10}, "", "\"\""},
+      {{"r", Type::Real}, "0.5", "0.5"},
+      {{"nodate", Type::DateTime2, 0, 0, 3}, std::nullopt, "null"},
+      {{"u", Type::UniqueIdentifier}, "6F9619FF-8B86-D011-B42D-00C04FC964FF",
+       "\"6F9619FF-8B86-D011-B42D-00C04FC964FF\""},
+      {{"last", Type::Float}, "1e+300", "1e300"},
   };
   std::vector<tds::Column> cols;
   tds::Row row;

@@ -138,6 +138,9 @@ DBNUMERIC numeric(int precision, int scale, bool negative, const std::string &he
   v.precision = static_cast<unsigned char>(precision);
   v.scale = static_cast<unsigned char>(scale);
   v.array[0] = negative ? 1 : 0;
+  // Bytes past the ones the precision uses are not part of the value.
+  std::memset(v.array + 1 + kMagnitudeBytes[precision], 0xA5,
+              sizeof v.array - 1 - kMagnitudeBytes[precision]);
   // Magnitude bytes big-endian, right-aligned in the bytes the precision uses.
   const int n = static_cast<int>(hex_magnitude.size() / 2);
   for (int i = 0; i < n; ++i)
@@ -150,7 +153,7 @@ TEST_F(RenderDiff, DecimalAndMoneyNumbersMatchDbconvert) {
   // 10^38 - 1, the largest 38-digit magnitude; 2^64 crosses a word.
   const std::string magnitudes[] = {"", "01", "05", "3039", "0F4240", "7FFFFFFF", "FFFFFFFFFFFFFFFF",
                                     "010000000000000000", "4B3B4CA85A86C47A098A223FFFFFFFFF"};
-  for (int precision : {1, 2, 5, 9, 10, 18, 19, 20, 28, 38})
+  for (int precision : {1, 2, 3, 5, 9, 10, 13, 15, 18, 19, 20, 28, 38})
     for (int scale : {0, 1, 2, 4, precision / 2, precision})
       for (bool negative : {false, true})
         for (const std::string &m : magnitudes) {
