@@ -38,22 +38,12 @@ bool read_rowset(DBPROCESS *session, const char *sql, int limit, qv_reply &colum
   qv_cursor cursor(session);
   if (cursor.open(sql) != 1) return false;
   const qv_columns *cols = cursor.columns();
-  qv_cell_buffer buf;
-  if (!cols || !buf.data) return false;
-
+  if (!cols) return false;
   columns.begin_array();
   for (int i = 0; i < cols->count; ++i) qv_write_column(columns, cols->cols.get()[i]);
   columns.end_array();
-
-  rows.begin_array();
-  int st;
-  while ((st = cursor.next()) == 1) {
-    if (*count >= limit) continue;  // beyond the limit: read and dropped
-    qv_append_row(session, &rows, cols->cols.get(), cols->count, buf.data, kCellBufSize);
-    ++*count;
-  }
-  rows.end_array();
-  return st == 0 && cursor.finish() == 0;
+  *count = cursor.write_rows(rows, limit);
+  return *count >= 0;
 }
 
 }  // namespace

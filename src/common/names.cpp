@@ -1,5 +1,8 @@
 #include "common/names.h"
 
+#include <cstring>
+
+#include "common/escape.h"
 #include "common/text.h"
 
 namespace {
@@ -38,4 +41,13 @@ std::string qv_bracketed(std::string_view name) {
   }
   out += ']';
   return out;
+}
+
+bool qv_literal_text(const char *text, std::string *out) {
+  // Every byte doubled at most, plus the terminator.
+  std::string escaped(2 * std::strlen(text) + 1, '\0');
+  if (qv_sql_escape(text, escaped.data(), escaped.size()) != 0) return false;
+  escaped.resize(std::strlen(escaped.c_str()));
+  *out = std::move(escaped);
+  return true;
 }

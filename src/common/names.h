@@ -18,3 +18,7 @@ bool qv_name_fits(std::string_view s);
 bool qv_has_control_byte(std::string_view s, bool with_del);
 // "[name]" with every "]" inside doubled.
 std::string qv_bracketed(std::string_view name);
+// The inside of a string literal for text (qv_sql_escape's rules: quotes
+// doubled, other control characters than tab, LF and CR refused); false
+// when refused.
+bool qv_literal_text(const char *text, std::string *out);

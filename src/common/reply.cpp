@@ -169,16 +169,6 @@ char *qv_out::release() {
   return p;
 }
 
-void qv_utf8_sanitize(std::string_view s, qv_out &out) {
-  for (std::size_t i = 0; i < s.size();) {
-    bool valid;
-    std::size_t n = qv_utf8_next_unit(s.data(), s.size(), i, &valid);
-    if (valid) out.append(s.data() + i, n);
-    else out.append(kReplacementChar, 3);
-    i += n;
-  }
-}
-
 void qv_reply::str(std::string_view s) {
   w_.RawValue("", 0, rapidjson::kStringType);  // separators and nesting only
   out_.append_json_string(s.data(), s.size());

@@ -196,5 +196,3 @@ constexpr std::size_t kRealTextMax = 32;
 // them; returns the end of the text.
 char *qv_real_text(double v, char *out);
 
-// Replaces every invalid UTF-8 sequence of s by U+FFFD, appending to out.
-void qv_utf8_sanitize(std::string_view s, qv_out &out);

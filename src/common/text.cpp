@@ -1,5 +1,6 @@
 #include "common/text.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -155,4 +156,37 @@ std::int32_t qv_elapsed_ms(std::int32_t start, std::int32_t end) {
 
 void qv_wipe(void *p, std::size_t n) {
   if (p && n) explicit_bzero(p, n);
+}
+
+namespace {
+
+void append_v(std::string &out, const char *fmt, va_list ap) {
+  va_list again;
+  va_copy(again, ap);
+  int n = std::vsnprintf(nullptr, 0, fmt, ap);
+  if (n > 0) {
+    std::size_t at = out.size();
+    out.resize(at + static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(out.data() + at, static_cast<std::size_t>(n) + 1, fmt, again);
+    out.resize(at + static_cast<std::size_t>(n));
+  }
+  va_end(again);
+}
+
+}  // namespace
+
+std::string qv_formatted(const char *fmt, ...) {
+  std::string out;
+  va_list ap;
+  va_start(ap, fmt);
+  append_v(out, fmt, ap);
+  va_end(ap);
+  return out;
+}
+
+void qv_append_formatted(std::string &out, const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  append_v(out, fmt, ap);
+  va_end(ap);
 }

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Length of the longest prefix of s (len bytes) that is at most max bytes
 // long and does not end inside a UTF-8 character.
@@ -50,6 +51,12 @@ char *qv_strdup(const char *s);
 std::int32_t qv_now_ms();
 // end - start of two qv_now_ms readings, taken in unsigned 32-bit arithmetic.
 std::int32_t qv_elapsed_ms(std::int32_t start, std::int32_t end);
+
+// printf into a new string, never cut.
+std::string qv_formatted(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// printf appended to out, never cut.
+void qv_append_formatted(std::string &out, const char *fmt, ...)
+    __attribute__((format(printf, 2, 3)));
 
 // Overwrites n bytes so that the compiler cannot drop the stores.
 void qv_wipe(void *p, std::size_t n);

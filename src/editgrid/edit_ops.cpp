@@ -154,7 +154,7 @@ class statement_builder {
       std::string lit;
       if (!v || !lit_from_json(doc_, *v, eg_exact_col(t_.columns, key), &lit))
         return column_error("missing PK value for '%s'", key);
-      *sql += sep + eg_bracket(key) + " = " + lit;
+      *sql += sep + qv_bracketed(key) + " = " + lit;
       sep = " AND ";
     }
     return true;
@@ -170,7 +170,7 @@ class statement_builder {
       if (col->is_identity || col->is_computed) continue;
       std::string lit;
       if (!value_literal(m->value, *col, key, &lit)) return false;
-      *sql += sep + eg_bracket(col->name) + " = " + lit;
+      *sql += sep + qv_bracketed(col->name) + " = " + lit;
       sep = ", ";
     }
     *sql += " WHERE ";
@@ -195,7 +195,7 @@ class statement_builder {
     for (const kept_value &k : kept) {
       std::string lit;
       if (!value_literal(*k.value, *k.col, k.key, &lit)) return false;
-      names += sep + eg_bracket(k.col->name);
+      names += sep + qv_bracketed(k.col->name);
       literals += sep + lit;
       sep = ", ";
     }

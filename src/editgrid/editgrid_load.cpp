@@ -34,12 +34,12 @@ std::string row_query(int rows, const qv_grid_cols &columns, const std::string &
   std::string sql = "SELECT TOP (" + std::to_string(rows) + ") ";
   for (std::size_t i = 0; i < columns.size(); ++i) {
     if (i) sql += ", ";
-    sql += eg_bracket(columns[i].name);
+    sql += qv_bracketed(columns[i].name);
   }
   sql += " FROM " + table;
   for (std::size_t i = 0; i < key.size() && i < kMaxOrderKeys; ++i) {
     sql += i ? ", " : " ORDER BY ";
-    sql += eg_bracket(key[i]);
+    sql += qv_bracketed(key[i]);
   }
   return sql;
 }
@@ -50,18 +50,12 @@ int read_rows(DBPROCESS *session, const std::string &sql, int rows, qv_reply *ou
   qv_cursor cur(session);
   int opened = cur.open(sql.c_str());
   if (opened < 0) return -1;
-  out->begin_array();
-  if (opened == 1) {
-    const qv_columns *cols = cur.columns();
-    qv_cell_buffer buf;
-    if (!cols || !buf.data) return -1;
-    int st = 0;
-    for (int n = 0; n < rows && (st = cur.next()) == 1; ++n)
-      qv_append_row(session, out, cols->cols.get(), cols->count, buf.data, kCellBufSize);
-    if (st < 0 || cur.finish() != 0) return -1;
+  if (opened == 0) {
+    out->begin_array();
+    out->end_array();
+    return 0;
   }
-  out->end_array();
-  return 0;
+  return cur.write_rows(*out, rows) < 0 ? -1 : 0;
 }
 
 void write_columns(qv_reply &r, const qv_grid_cols &columns) {

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/text.h"
 #include "editgrid/names.h"
+#include "exec/catalog.h"
 #include "exec/cursor.h"
 
 namespace {
@@ -18,35 +20,14 @@ constexpr char kColumnQuery[] =
     "is_id, CAST(c.is_computed AS int) AS is_comp, CAST(c.is_nullable AS int) AS is_null FROM "
     "sys.columns c JOIN sys.types ty ON ty.user_type_id = c.user_type_id JOIN sys.tables tb ON "
     "tb.object_id = c.object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = "
-    "%s AND tb.name = %s ORDER BY c.column_id";
+    "N'%s' AND tb.name = N'%s' ORDER BY c.column_id";
 
-constexpr char kKeyQuery[] =
-    "SELECT c.name AS cname FROM sys.indexes i JOIN sys.index_columns ic ON ic.object_id = "
-    "i.object_id AND ic.index_id = i.index_id JOIN sys.columns c ON c.object_id = ic.object_id "
-    "AND c.column_id = ic.column_id JOIN sys.tables tb ON tb.object_id = i.object_id JOIN "
-    "sys.schemas s ON s.schema_id = tb.schema_id WHERE i.is_primary_key = 1 AND s.name = %s AND "
-    "tb.name = %s ORDER BY ic.key_ordinal";
-
-// Room for any name or type text the catalog returns (a legal name is at
-// most 384 bytes of UTF-8).
-constexpr std::size_t kCatalogTextSize = 1024;
 constexpr std::size_t kFlagTextSize = 16;
 
-// One of the catalog queries with the schema and table as Unicode literals;
-// false when either name cannot be looked up.
-bool catalog_query(const char *fmt, const char *schema, const char *table, std::string *sql) {
-  std::string s, t;
-  if (!eg_name_literal(schema, &s) || !eg_name_literal(table, &t)) return false;
-  int n = std::snprintf(nullptr, 0, fmt, s.c_str(), t.c_str());
-  sql->resize(static_cast<std::size_t>(n));
-  std::snprintf(sql->data(), sql->size() + 1, fmt, s.c_str(), t.c_str());
-  return true;
-}
-
-std::string cell_text(const qv_cursor &cur, int column) {
-  char buf[kCatalogTextSize];
-  if (cur.cell(column, buf, sizeof buf, nullptr) != 0) buf[0] = '\0';
-  return buf;
+// The schema and table as the insides of Unicode literals; false when
+// either name cannot be looked up.
+bool lookup_texts(const char *schema, const char *table, std::string *s, std::string *t) {
+  return eg_name_text(schema, s) && eg_name_text(table, t);
 }
 
 // An optional 0/1 column: absent reads as def.
@@ -71,8 +52,9 @@ bool equal_folded(std::string_view a, std::string_view b) {
 int eg_load_columns(DBPROCESS *session, const char *schema, const char *table,
                     qv_grid_cols *columns) {
   columns->clear();
-  std::string sql;
-  if (!catalog_query(kColumnQuery, schema, table, &sql)) return -1;
+  std::string s, t;
+  if (!lookup_texts(schema, table, &s, &t)) return -1;
+  std::string sql = qv_formatted(kColumnQuery, s.c_str(), t.c_str());
   qv_cursor cur(session);
   if (cur.open(sql.c_str()) != 1) return -1;
   int name = cur.col("cname"), type = cur.col("ctype");
@@ -81,8 +63,8 @@ int eg_load_columns(DBPROCESS *session, const char *schema, const char *table,
   int st;
   while ((st = cur.next()) == 1) {
     qv_grid_col col;
-    col.name = cell_text(cur, name);
-    col.type = cell_text(cur, type);
+    col.name = cur.text(name, kCatalogNameBytes);
+    col.type = cur.text(type, kCatalogNameBytes);
     col.is_identity = flag(cur, is_id, false);
     col.is_computed = flag(cur, is_comp, false);
     col.nullable = flag(cur, is_null, true);
@@ -94,16 +76,8 @@ int eg_load_columns(DBPROCESS *session, const char *schema, const char *table,
 
 std::vector<std::string> pk_columns(DBPROCESS *session, const char *schema, const char *table) {
   std::vector<std::string> names;
-  std::string sql;
-  if (!catalog_query(kKeyQuery, schema, table, &sql)) return names;
-  qv_cursor cur(session);
-  if (cur.open(sql.c_str()) != 1) return names;
-  int name = cur.col("cname");
-  if (name == 0) return names;
-  int st;
-  while ((st = cur.next()) == 1) names.push_back(cell_text(cur, name));
-  // A key read only in part must not address rows.
-  if (st < 0 || cur.finish() != 0) names.clear();
+  std::string s, t;
+  if (lookup_texts(schema, table, &s, &t)) qv_primary_key_columns(session, s, t, &names);
   return names;
 }
 

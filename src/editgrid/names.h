@@ -8,17 +8,11 @@
 
 #include "common/names.h"
 
-// True when name is valid UTF-8 of at most kMaxNameUnits UTF-16 code units.
-bool eg_name_fits(std::string_view name);
-
-// "[name]" with every ']' doubled: for names read from the catalog.
-std::string eg_bracket(std::string_view name);
-
 // A caller's database, schema or table name bracket-quoted into out; false
 // when it holds a control character or is not a name the server can hold.
 bool eg_quote_ident(const char *name, std::string *out);
 
-// N'name' with every quote doubled, for catalog lookups; false when the name
-// holds a control character other than tab, line feed and carriage return, or
-// is not a name the server can hold.
-bool eg_name_literal(const char *name, std::string *out);
+// The inside of N'name' (quotes doubled), for catalog lookups; false when
+// the name holds a control character other than tab, line feed and carriage
+// return, or is not a name the server can hold.
+bool eg_name_text(const char *name, std::string *out);

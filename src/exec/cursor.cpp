@@ -1,6 +1,7 @@
 #include "exec/cursor.h"
 
 #include "common/capture.h"
+#include "common/reply.h"
 #include "exec/cell.h"
 #include "exec/session.h"
 
@@ -68,6 +69,29 @@ int qv_cursor::next() {
 
 int qv_cursor::cell(int column, char *buf, std::size_t bufsize, int *is_null) const {
   return qv_cell(session_, column, buf, bufsize, is_null);
+}
+
+std::string qv_cursor::text(int column, std::size_t max_bytes) const {
+  if (column == 0) return {};
+  std::string buf(max_bytes + 1, '\0');
+  if (cell(column, buf.data(), buf.size(), nullptr) != 0) return {};
+  buf.resize(std::char_traits<char>::length(buf.c_str()));
+  return buf;
+}
+
+int qv_cursor::write_rows(qv_reply &out, int limit) {
+  const qv_columns *cols = columns();
+  qv_cell_buffer buf;
+  if (!cols || !buf.data) return -1;
+  out.begin_array();
+  int count = 0, st;
+  while ((st = next()) == 1) {
+    if (count >= limit) continue;  // beyond the limit: read and dropped
+    qv_append_row(session_, &out, cols->cols.get(), cols->count, buf.data, kCellBufSize);
+    ++count;
+  }
+  out.end_array();
+  return st == 0 && finish() == 0 ? count : -1;
 }
 
 int qv_cursor::finish() {

@@ -8,10 +8,13 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include <sybdb.h>
 
 #include "exec/results.h"
+
+class qv_reply;
 
 class qv_cursor {
  public:
@@ -37,6 +40,15 @@ class qv_cursor {
   int next();
   // Text of a cell of the current row (qv_cell's contract).
   int cell(int column, char *buf, std::size_t bufsize, int *is_null) const;
+  // The same as a string of at most max_bytes bytes (cut on a character
+  // boundary); empty for column 0 (absent), NULL and a failed conversion.
+  std::string text(int column, std::size_t max_bytes) const;
+
+  // Streams the open result set into out as a JSON array of typed rows: up
+  // to limit rows, the rest read and dropped; then ends the statement.
+  // Returns the rows written, or -1 when the read failed (out then holds a
+  // partial array and is to be discarded).
+  int write_rows(qv_reply &out, int limit);
 
   // Ends the statement: drops what is left of its results. 0, or -1 when the
   // read failed after all (an error arrived in the remaining results, or the

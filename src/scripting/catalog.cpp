@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "common/capture.h"
+#include "exec/catalog.h"
 #include "exec/cursor.h"
 #include "scripting/names.h"
 
@@ -20,13 +21,6 @@ constexpr char kColumnQuery[] =
     "sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = N'%s' AND tb.name = N'%s' "
     "ORDER BY c.column_id";
 
-constexpr char kKeyQuery[] =
-    "SELECT c.name AS cname FROM sys.indexes i JOIN sys.index_columns ic ON ic.object_id = "
-    "i.object_id AND ic.index_id = i.index_id JOIN sys.columns c ON c.object_id = ic.object_id "
-    "AND c.column_id = ic.column_id JOIN sys.tables tb ON tb.object_id = i.object_id JOIN "
-    "sys.schemas s ON s.schema_id = tb.schema_id WHERE i.is_primary_key = 1 AND s.name = N'%s' "
-    "AND tb.name = N'%s' ORDER BY ic.key_ordinal";
-
 // The server cuts long text at the session's TEXTSIZE without a word, so the
 // definition travels with its full length and the limit it was read under.
 constexpr char kDefinitionQuery[] =
@@ -34,12 +28,12 @@ constexpr char kDefinitionQuery[] =
     "FROM sys.sql_modules m JOIN sys.objects o ON o.object_id = m.object_id JOIN sys.schemas s "
     "ON s.schema_id = o.schema_id WHERE s.name = N'%s' AND o.name = N'%s'";
 
-constexpr std::size_t kTypeTextSize = 64;
-constexpr std::size_t kFlagSize = 32;
-constexpr std::size_t kNumberSize = 32;
+constexpr std::size_t kTypeTextBytes = 63;
+constexpr std::size_t kFlagBytes = 31;
+constexpr std::size_t kNumberBytes = 31;
 
 std::string catalog_query(const char *fmt, const char *schema, const char *obj) {
-  return formatted(fmt, literal_text(schema).c_str(), literal_text(obj).c_str());
+  return qv_formatted(fmt, literal_text(schema).c_str(), literal_text(obj).c_str());
 }
 
 // Opens the query's first result set: 1, or -1 when the query failed or
@@ -51,11 +45,11 @@ int open_rows(qv_cursor &cur, const std::string &sql) {
 }
 
 bool flag_set(const qv_cursor &cur, int column) {
-  return cell_string(cur, column, kFlagSize).starts_with('1');
+  return cur.text(column, kFlagBytes).starts_with('1');
 }
 
 long long number_cell(const qv_cursor &cur, int column) {
-  return std::strtoll(cell_string(cur, column, kNumberSize).c_str(), nullptr, 10);
+  return std::strtoll(cur.text(column, kNumberBytes).c_str(), nullptr, 10);
 }
 
 }  // namespace
@@ -74,8 +68,8 @@ int load_columns(DBPROCESS *session, const char *schema, const char *obj,
   int row;
   while ((row = cur.next()) == 1) {
     qv_col_def c;
-    c.name = cell_string(cur, name, kCatalogNameSize);
-    c.type = cell_string(cur, type, kTypeTextSize);
+    c.name = cur.text(name, kCatalogNameBytes);
+    c.type = cur.text(type, kTypeTextBytes);
     c.is_identity = is_id && flag_set(cur, is_id) ? 1 : 0;
     c.is_nullable = !is_null || flag_set(cur, is_null) ? 1 : 0;
     columns->push_back(std::move(c));
@@ -89,22 +83,12 @@ int load_columns(DBPROCESS *session, const char *schema, const char *obj,
 
 int pk_columns(DBPROCESS *session, const char *schema, const char *obj, std::string *list) {
   list->clear();
-  qv_cursor cur(session);
-  if (open_rows(cur, catalog_query(kKeyQuery, schema, obj)) < 0) return -1;
-  int name = cur.col("cname");
-  if (!name) {
-    qv_seterr("key query lacks cname");
+  std::vector<std::string> names;
+  if (qv_primary_key_columns(session, literal_text(schema), literal_text(obj), &names) != 0)
     return -1;
-  }
-  int row;
-  while ((row = cur.next()) == 1) {
+  for (const std::string &name : names) {
     if (!list->empty()) *list += ", ";
-    *list += bracketed(cell_string(cur, name, kCatalogNameSize));
-  }
-  // Half a key is a wrong key: a failed read gives no list at all.
-  if (row < 0 || cur.finish() != 0) {
-    list->clear();
-    return -1;
+    *list += qv_bracketed(name);
   }
   return 0;
 }
@@ -136,14 +120,6 @@ definition_state fetch_definition(DBPROCESS *session, const char *schema, const 
     return definition_state::failed;
   }
   return text->empty() ? definition_state::unavailable : definition_state::found;
-}
-
-std::string cell_string(const qv_cursor &cur, int column, std::size_t size) {
-  if (column == 0) return {};
-  std::string buf(size, '\0');
-  if (cur.cell(column, buf.data(), buf.size(), nullptr) != 0) return {};
-  buf.resize(std::char_traits<char>::length(buf.c_str()));
-  return buf;
 }
 
 int catalog_scalar(DBPROCESS *session, const std::string &sql, char *buf, std::size_t bufsize) {

@@ -44,10 +44,4 @@ definition_state fetch_definition(DBPROCESS *session, const char *schema, const 
 // -1 when the query failed (reason recorded).
 int catalog_scalar(DBPROCESS *session, const std::string &sql, char *buf, std::size_t bufsize);
 
-// The text of a cell of the cursor's current row, at most size - 1 bytes
-// (cut on a character boundary); empty for column 0 (absent) and NULL.
-std::string cell_string(const qv_cursor &cur, int column, std::size_t size);
 
-// Buffer for a name read from the catalog: a legal name of 128 UTF-16 units
-// takes at most 384 bytes of UTF-8.
-constexpr std::size_t kCatalogNameSize = 1024;

@@ -37,20 +37,20 @@ const char *drop_keyword_of(const char *kind) {
 bool is_table(const script_target &t) { return std::strcmp(t.kind, "table") == 0; }
 
 std::string three_part_name(const script_target &t) {
-  return bracketed(t.database) + "." + bracketed(t.schema) + "." + bracketed(t.obj);
+  return qv_bracketed(t.database) + "." + qv_bracketed(t.schema) + "." + qv_bracketed(t.obj);
 }
 
 void append_table(std::string &out, const script_target &t,
                   const std::vector<qv_col_def> &columns, const std::string &key) {
-  append_formatted(out, kTableHeader, three_part_name(t).c_str());
+  qv_append_formatted(out, kTableHeader, three_part_name(t).c_str());
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const qv_col_def &c = columns[i];
-    append_formatted(out, kColumnLine, bracketed(c.name).c_str(), c.type.c_str(),
+    qv_append_formatted(out, kColumnLine, qv_bracketed(c.name).c_str(), c.type.c_str(),
                      c.is_nullable ? "NULL" : "NOT NULL", c.is_identity ? kIdentitySuffix : "",
                      i + 1 < columns.size() ? "," : "");
   }
   if (!key.empty())
-    append_formatted(out, kKeyLine, bracketed(std::string("PK_") + t.obj).c_str(), key.c_str());
+    qv_append_formatted(out, kKeyLine, qv_bracketed(std::string("PK_") + t.obj).c_str(), key.c_str());
   out += kTableEnd;
 }
 
@@ -88,7 +88,7 @@ int create_script(const script_target &t, std::string &out) {
 }
 
 void append_drop(std::string &out, const char *keyword, const std::string &name) {
-  append_formatted(out, kDropStatement, keyword, name.c_str());
+  qv_append_formatted(out, kDropStatement, keyword, name.c_str());
 }
 
 // A failed catalog read leaves no script: dropping what cannot be read back

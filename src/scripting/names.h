@@ -1,6 +1,5 @@
-// Names in generated T-SQL: which names are legal, bracket quoting with "]"
-// doubled, string literals, and printf-style building of texts that
-// are never cut.
+// Names in generated scripts: which names are legal, and their string
+// literals.
 #pragma once
 
 #include <cstddef>
@@ -8,20 +7,13 @@
 #include <string_view>
 
 #include "common/names.h"
+#include "common/text.h"
 
 // True when name is well-formed UTF-8 of at most kMaxNameUnits UTF-16 code
 // units without control characters.
 bool legal_name(const char *name);
 
-// "[name]" with every "]" inside doubled.
-std::string bracketed(std::string_view name);
-
 // The inside of a string literal for name: every quote doubled. The name
 // must be legal. Queries put it between N' and ' so that it compares with
 // the catalog's nvarchar names without a trip through the code page.
 std::string literal_text(const char *name);
-
-// printf into a new string, never cut.
-std::string formatted(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-// printf appended to out, never cut.
-void append_formatted(std::string &out, const char *fmt, ...) __attribute__((format(printf, 2, 3)));

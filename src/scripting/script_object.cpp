@@ -91,8 +91,8 @@ char *qv_impl_script_object(const char *conn_json, const char *database, const c
   t.kind = kind;
   t.schema = schema;
   t.obj = obj;
-  t.qualified = bracketed(schema) + "." + bracketed(obj);
-  t.title = formatted("%s - %s.%s", action, schema, obj);
+  t.qualified = qv_bracketed(schema) + "." + qv_bracketed(obj);
+  t.title = qv_formatted("%s - %s.%s", action, schema, obj);
 
   script_result res;
   res.title = t.title;

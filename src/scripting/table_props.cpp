@@ -1,5 +1,6 @@
 // Properties of one user table: its names, row count and allocated pages.
 #include "common/capture.h"
+#include "exec/catalog.h"
 #include "scripting/catalog.h"
 #include "scripting/names.h"
 #include "scripting/scripting.h"
@@ -33,14 +34,14 @@ std::string count_of(const script_target &t, const std::string &sql) {
 
 int script_table_props(const script_target &t, script_result *out) {
   std::string schema = literal_text(t.schema), obj = literal_text(t.obj);
-  char found[kCatalogNameSize];
-  std::string exists = formatted(kExistenceQuery, schema.c_str(), obj.c_str(), kUserTableType);
+  char found[kCatalogNameBytes + 1];
+  std::string exists = qv_formatted(kExistenceQuery, schema.c_str(), obj.c_str(), kUserTableType);
   if (catalog_scalar(t.session, exists, found, sizeof found) != 1 || !found[0]) {
     qv_seterr("table not found: %s.%s", t.schema, t.obj);
     return -1;
   }
-  std::string pages = count_of(t, formatted(kPageQuery, schema.c_str(), obj.c_str()));
-  std::string rows = count_of(t, formatted(kRowQuery, schema.c_str(), obj.c_str()));
+  std::string pages = count_of(t, qv_formatted(kPageQuery, schema.c_str(), obj.c_str()));
+  std::string rows = count_of(t, qv_formatted(kRowQuery, schema.c_str(), obj.c_str()));
   out->title = kPropsTitle;
   out->sql_null = true;
   out->props = {{"schema", t.schema}, {"name", t.obj}, {"rows", rows},

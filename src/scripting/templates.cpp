@@ -2,6 +2,7 @@
 // INSERT, UPDATE, DELETE and EXECUTE. Every placeholder is a line comment
 // ("-- <...>"), so a template does not run until it is filled in.
 #include "common/capture.h"
+#include "exec/catalog.h"
 #include "exec/cursor.h"
 #include "scripting/catalog.h"
 #include "scripting/names.h"
@@ -38,8 +39,8 @@ constexpr char kParameterQuery[] =
     "o.schema_id JOIN sys.types ty ON ty.user_type_id = p.user_type_id WHERE s.name = N'%s' AND "
     "o.name = N'%s' ORDER BY p.parameter_id";
 
-constexpr std::size_t kTypeNameSize = 64;
-constexpr std::size_t kFlagSize = 8;
+constexpr std::size_t kTypeNameBytes = 63;
+constexpr std::size_t kFlagBytes = 7;
 
 const char *null_marker(const qv_col_def &c) { return c.is_nullable ? ", null" : ""; }
 
@@ -52,26 +53,26 @@ int table_columns(const script_target &t, std::vector<qv_col_def> *columns) {
 
 void append_parameters(const script_target &t, std::string &out) {
   qv_cursor cur(t.session);
-  std::string sql = formatted(kParameterQuery, literal_text(t.schema).c_str(),
+  std::string sql = qv_formatted(kParameterQuery, literal_text(t.schema).c_str(),
                               literal_text(t.obj).c_str());
   if (cur.open(sql.c_str()) != 1) return;
   int name = cur.col("pname"), type = cur.col("tname");
   int is_out = cur.col("is_out"), has_def = cur.col("has_def");
   for (bool first = true; cur.next() == 1; first = false) {
-    append_formatted(out, kExecParam, first ? " " : ",",
-                     cell_string(cur, name, kCatalogNameSize).c_str(),
-                     cell_string(cur, type, kTypeNameSize).c_str(),
-                     cell_string(cur, is_out, kFlagSize).starts_with('1') ? ", OUTPUT" : "",
-                     cell_string(cur, has_def, kFlagSize).starts_with('1') ? ", has default" : "");
+    qv_append_formatted(out, kExecParam, first ? " " : ",",
+                     cur.text(name, kCatalogNameBytes).c_str(),
+                     cur.text(type, kTypeNameBytes).c_str(),
+                     cur.text(is_out, kFlagBytes).starts_with('1') ? ", OUTPUT" : "",
+                     cur.text(has_def, kFlagBytes).starts_with('1') ? ", has default" : "");
   }
 }
 
 }  // namespace
 
 int script_select_top(const script_target &t, script_result *out) {
-  append_formatted(out->sql, kSelectTop, t.title.c_str(), bracketed(t.obj).c_str(),
-                   bracketed(t.database).c_str(), bracketed(t.schema).c_str(),
-                   bracketed(t.obj).c_str());
+  qv_append_formatted(out->sql, kSelectTop, t.title.c_str(), qv_bracketed(t.obj).c_str(),
+                   qv_bracketed(t.database).c_str(), qv_bracketed(t.schema).c_str(),
+                   qv_bracketed(t.obj).c_str());
   return 0;
 }
 
@@ -82,13 +83,13 @@ int script_insert(const script_target &t, script_result *out) {
   for (const auto &c : columns)
     if (!c.is_identity) listed.push_back(&c);
   std::string &s = out->sql;
-  append_formatted(s, kInsertHead, t.qualified.c_str());
+  qv_append_formatted(s, kInsertHead, t.qualified.c_str());
   for (std::size_t i = 0; i < listed.size(); ++i)
-    append_formatted(s, kInsertColumn, bracketed(listed[i]->name).c_str(),
+    qv_append_formatted(s, kInsertColumn, qv_bracketed(listed[i]->name).c_str(),
                      i + 1 < listed.size() ? "," : "");
   s += kInsertMiddle;
   for (const qv_col_def *c : listed)
-    append_formatted(s, kInsertValue, c->name.c_str(), c->type.c_str(), null_marker(*c));
+    qv_append_formatted(s, kInsertValue, c->name.c_str(), c->type.c_str(), null_marker(*c));
   s += kInsertEnd;
   return 0;
 }
@@ -97,14 +98,14 @@ int script_update(const script_target &t, script_result *out) {
   std::vector<qv_col_def> columns;
   if (table_columns(t, &columns) != 0) return -1;
   std::string &s = out->sql;
-  append_formatted(s, kUpdateHead, t.qualified.c_str());
+  qv_append_formatted(s, kUpdateHead, t.qualified.c_str());
   for (const auto &c : columns)
-    append_formatted(s, kUpdateAssignment, bracketed(c.name).c_str(), c.type.c_str(),
+    qv_append_formatted(s, kUpdateAssignment, qv_bracketed(c.name).c_str(), c.type.c_str(),
                      null_marker(c));
   std::string key;
   pk_columns(t.session, t.schema, t.obj, &key);
   if (key.empty()) s += kUpdateNoKey;
-  else append_formatted(s, kUpdateKeyFilter, key.c_str(), kPkValue);
+  else qv_append_formatted(s, kUpdateKeyFilter, key.c_str(), kPkValue);
   return 0;
 }
 
@@ -113,13 +114,13 @@ int script_delete(const script_target &t, script_result *out) {
   if (table_columns(t, &columns) != 0) return -1;
   std::string key;
   pk_columns(t.session, t.schema, t.obj, &key);
-  if (key.empty()) append_formatted(out->sql, kDeleteNoKey, t.qualified.c_str());
-  else append_formatted(out->sql, kDeleteWithKey, t.qualified.c_str(), key.c_str(), kPkValue);
+  if (key.empty()) qv_append_formatted(out->sql, kDeleteNoKey, t.qualified.c_str());
+  else qv_append_formatted(out->sql, kDeleteWithKey, t.qualified.c_str(), key.c_str(), kPkValue);
   return 0;
 }
 
 int script_exec_params(const script_target &t, script_result *out) {
-  append_formatted(out->sql, kExecHead, t.qualified.c_str());
+  qv_append_formatted(out->sql, kExecHead, t.qualified.c_str());
   append_parameters(t, out->sql);
   out->sql += kExecEnd;
   return 0;

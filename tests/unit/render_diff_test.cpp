@@ -15,6 +15,7 @@
 
 #include "common/json.h"
 #include "common/reply.h"
+#include "common/text.h"
 #include "exec/render.h"
 
 namespace {
@@ -202,11 +203,11 @@ TEST_F(RenderDiff, FloatAndIntegerValuesMatchDbconvert) {
 
 // The reference: the sanitised text through RapidJSON's own string writer.
 std::string reference_string(std::string_view s) {
-  qv_out clean;
-  qv_utf8_sanitize(s, clean);
+  std::string clean(3 * s.size() + 1, '\0');  // each byte becomes at most U+FFFD
+  clean.resize(qv_utf8_sanitize_into(s.data(), s.size(), clean.data(), clean.size()));
   rapidjson::StringBuffer sb;
   rapidjson::Writer<rapidjson::StringBuffer> w(sb);
-  w.String(clean.size() ? clean.data() : "", static_cast<rapidjson::SizeType>(clean.size()));
+  w.String(clean.data(), static_cast<rapidjson::SizeType>(clean.size()));
   return {sb.GetString(), sb.GetSize()};
 }
 
