@@ -2,10 +2,10 @@
 // read in master.
 #include <cstring>
 
-#include "admin/rowset.h"
+#include "admin/admin.h"
 #include "common/capture.h"
-#include "common/conn.h"
-#include "common/operation.h"
+
+namespace qv::ops::admin {
 
 namespace {
 
@@ -66,17 +66,16 @@ const activity_view *find_view(const char *name) {
 
 }  // namespace
 
-char *qv_impl_activity(const char *conn_json, const char *view) {
-  if (!view || !*view) {
-    qv_seterr("view is required");
-    return qv_err_json();
-  }
+bool qv_impl_activity::check(const qv_conn &, qv_session_plan &plan) {
   const activity_view *v = find_view(view);
   if (!v) {
     qv_seterr("unknown activity view: %s (sessions|waits|expensive|blocking)", view);
-    return qv_err_json();
+    return false;
   }
-  qv_scoped_conn conn;
-  if (qv_conn_load(conn_json, &conn) != 0) return qv_err_json();
-  return rows_json(conn, "master", v->sql, kActivityMaxRows);
+  request.sql = v->sql;
+  request.max_rows = kActivityMaxRows;
+  plan.database = "master";
+  return true;
 }
+
+}  // namespace qv::ops::admin

@@ -2,20 +2,18 @@
 // users, the error log and the query store.
 #include <cstring>
 
-#include "admin/job_control.h"
-#include "admin/names.h"
-#include "admin/rowset.h"
+#include "admin/admin.h"
 #include "common/capture.h"
-#include "common/conn.h"
-#include "common/operation.h"
+#include "common/names.h"
 #include "common/text.h"
+
+namespace qv::ops::admin {
 
 namespace {
 
 constexpr int kListMaxRows = 1000;
 constexpr int kErrorLogMaxRows = 2000;
 constexpr int kQueryStoreMaxRows = 100;
-constexpr std::size_t kStatementSize = 2048;
 
 // sysjobactivity has no execution status: a job with a started, unfinished
 // run in the current Agent session is executing (1), any other idle (4).
@@ -55,42 +53,48 @@ constexpr char kQueryStore[] =
     "%s.sys.query_store_query_text qt ON qt.query_text_id = q.query_text_id ORDER BY "
     "rs.avg_duration DESC";
 
-static_assert(sizeof kDbUsers + 3 * kQuotedNameSize < kStatementSize);
-static_assert(sizeof kQueryStore + 4 * kQuotedNameSize < kStatementSize);
+// A list read in a fixed database.
+bool fixed_list(admin_request &request, qv_session_plan &plan, const char *database,
+                const char *sql, int max_rows) {
+  request.sql = sql;
+  request.max_rows = max_rows;
+  plan.database = database;
+  return true;
+}
 
-// A view of one database, its quoted name in every placeholder of sql.
-char *database_view(const qv_conn &conn, const char *database, const char *sql, int max_rows) {
-  char ident[kQuotedNameSize];
-  if (quote_name(database, ident) != 0) {
-    qv_seterr("invalid database");
-    return qv_err_json();
-  }
-  char statement[kStatementSize];
-  qv_format_cut(statement, sizeof statement, sql, ident, ident, ident, ident);
-  return rows_json(conn, database, statement, max_rows);
+// A view of one database, read in it, its bracketed name in every
+// placeholder of sql.
+bool database_view(admin_request &request, qv_session_plan &plan, const qv_conn &conn,
+                   const char *database, const char *sql, int max_rows) {
+  if (!qv_choose_database(database, conn, "invalid database", &plan.database)) return false;
+  std::string ident = qv_bracketed(plan.database);
+  request.sql = qv_formatted(sql, ident.c_str(), ident.c_str(), ident.c_str(), ident.c_str());
+  request.max_rows = max_rows;
+  return true;
 }
 
 }  // namespace
 
-char *qv_impl_admin(const char *conn_json, const char *kind, const char *database,
-                    const char *arg) {
-  qv_scoped_conn conn;
-  if (qv_conn_load(conn_json, &conn) != 0) return qv_err_json();
-  if (!kind || !*kind) {
-    qv_seterr("kind is required");
-    return qv_err_json();
+bool qv_impl_admin::check(const qv_conn &conn, qv_session_plan &plan) {
+  if (std::strcmp(kind, "jobs") == 0)
+    return fixed_list(request, plan, "msdb", kJobs, kListMaxRows);
+  if (std::strcmp(kind, "job_control") == 0) {
+    request.shape = reply_shape::action;
+    request.fallback = "job control failed";
+    plan.database = "msdb";
+    return job_control_statement(arg, &request.sql);
   }
-  const char *target = qv_pick_database(database, &conn);
-  if (std::strcmp(kind, "jobs") == 0) return rows_json(conn, "msdb", kJobs, kListMaxRows);
-  if (std::strcmp(kind, "job_control") == 0) return job_control(conn, arg);
-  if (std::strcmp(kind, "logins") == 0) return rows_json(conn, "master", kLogins, kListMaxRows);
+  if (std::strcmp(kind, "logins") == 0)
+    return fixed_list(request, plan, "master", kLogins, kListMaxRows);
   if (std::strcmp(kind, "db_users") == 0)
-    return database_view(conn, target, kDbUsers, kListMaxRows);
+    return database_view(request, plan, conn, database, kDbUsers, kListMaxRows);
   if (std::strcmp(kind, "errorlog") == 0)
-    return rows_json(conn, "master", kErrorLog, kErrorLogMaxRows);
+    return fixed_list(request, plan, "master", kErrorLog, kErrorLogMaxRows);
   if (std::strcmp(kind, "querystore") == 0)
-    return database_view(conn, target, kQueryStore, kQueryStoreMaxRows);
+    return database_view(request, plan, conn, database, kQueryStore, kQueryStoreMaxRows);
   qv_seterr("unknown admin kind: %s (jobs|job_control|logins|db_users|errorlog|querystore)",
             kind);
-  return qv_err_json();
+  return false;
 }
+
+}  // namespace qv::ops::admin

@@ -1,22 +1,20 @@
-#include "admin/job_control.h"
-
+// Starting, stopping, enabling and disabling one SQL Agent job.
 #include <cstring>
+#include <string_view>
 
-#include "admin/rowset.h"
+#include "admin/admin.h"
 #include "common/capture.h"
-#include "common/escape.h"
 #include "common/json_read.h"
+#include "common/names.h"
 #include "common/text.h"
+
+namespace qv::ops::admin {
 
 namespace {
 
-constexpr std::size_t kJobIdSize = 128;      // at most 127 bytes once quotes are doubled
-constexpr std::size_t kJobActionSize = 64;   // at most 63 bytes once quotes are doubled
-constexpr std::size_t kJobStatementSize = 512;
-
 struct job_action {
   const char *name;
-  const char *sql;  // placeholder: the escaped job id
+  const char *sql;  // placeholder: the inside of the job id's literal
 };
 
 constexpr job_action kActions[] = {
@@ -26,52 +24,50 @@ constexpr job_action kActions[] = {
     {"disable", "EXEC msdb.dbo.sp_update_job @job_id = N'%s', @enabled = 0"},
 };
 
-char *refuse(const char *message) {
-  qv_seterr("%s", message);
-  return qv_err_json();
-}
-
-const job_action *find_action(const char *name) {
+const job_action *find_action(std::string_view name) {
   for (const job_action &a : kActions)
-    if (std::strcmp(a.name, name) == 0) return &a;
+    if (name == a.name) return &a;
   return nullptr;
 }
 
-// Reads the argument document into the statement to run; false (reason
-// recorded) when the argument is refused. The document is gone on return.
-bool build_statement(const char *arg, char *sql, std::size_t sqlsize) {
+// A string member's whole text (it may hold U+0000, which a C string would
+// hide); false when absent or not a string.
+bool text_member(const rapidjson::Value &root, const char *key, std::string_view *out) {
+  const rapidjson::Value *v = qv_json_member(root, key);
+  if (!v || !v->IsString()) return false;
+  *out = {v->GetString(), v->GetStringLength()};
+  return true;
+}
+
+}  // namespace
+
+bool job_control_statement(const char *arg, std::string *sql) {
+  if (!arg || !*arg) {
+    qv_seterr("job_control requires arg JSON");
+    return false;
+  }
   qv_json_doc doc;
   if (!doc.parse(arg)) {
     qv_seterr("%s",
               "arg must be JSON: {\"job_id\":\"...\",\"action\":\"start|stop|enable|disable\"}");
     return false;
   }
-  const char *job_id = qv_json_str(doc.root(), "job_id", nullptr);
-  const char *action = qv_json_str(doc.root(), "action", nullptr);
-  if (!job_id || !action) {
+  std::string_view job_id, action;
+  if (!text_member(doc.root(), "job_id", &job_id) || !text_member(doc.root(), "action", &action)) {
     qv_seterr("job_id and action required");
     return false;
   }
-  char id[kJobIdSize], act[kJobActionSize];
-  if (qv_sql_escape(job_id, id, sizeof id) != 0 || qv_sql_escape(action, act, sizeof act) != 0) {
+  if (!qv_text_legal(job_id) || !qv_text_legal(action)) {
     qv_seterr("invalid job id/action");
     return false;
   }
   const job_action *a = find_action(action);
   if (!a) {
-    qv_seterr("unknown job action: %s", action);
+    qv_seterr("unknown job action: %.*s", static_cast<int>(action.size()), action.data());
     return false;
   }
-  qv_format_cut(sql, sqlsize, a->sql, id);
+  *sql = qv_formatted(a->sql, qv_literal_inside(job_id).c_str());
   return true;
 }
 
-}  // namespace
-
-char *job_control(const qv_conn &conn, const char *arg) {
-  if (!arg || !*arg) return refuse("job_control requires arg JSON");
-  char sql[kJobStatementSize];
-  if (!build_statement(arg, sql, sizeof sql)) return qv_err_json();
-  return action_json(conn, "msdb", sql, action_shape::plain, "job control failed",
-                     wait_limit::session);
-}
+}  // namespace qv::ops::admin

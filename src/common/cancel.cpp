@@ -8,6 +8,8 @@
 
 #include "common/capture.h"
 
+namespace qv::common {
+
 namespace {
 
 // One running call. It lives in the calling thread's storage; the registry
@@ -50,8 +52,7 @@ qv_cancel_pause::qv_cancel_pause() { ++g_call.paused; }
 qv_cancel_pause::~qv_cancel_pause() { --g_call.paused; }
 
 void qv_record_cancelled() {
-  qv_seterr_force("%s", kCancelledText);
-  qv_cap()->reason_locked = 1;
+  qv_lock_reason(kCancelledText);
 }
 
 bool qv_stop_if_cancelled() {
@@ -71,3 +72,5 @@ std::int32_t qv_cancel_tag(const char *tag) {
   }
   return n;
 }
+
+}  // namespace qv::common

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+namespace qv::common {
+
 constexpr char kCancelledText[] = "cancelled by the caller";
 
 // Registers the calling thread's call under tag (null or empty: no tag, the
@@ -36,3 +38,5 @@ struct qv_cancel_pause {
 
 // Signals every call running under tag; returns how many there were.
 std::int32_t qv_cancel_tag(const char *tag);
+
+}  // namespace qv::common

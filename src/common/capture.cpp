@@ -4,13 +4,31 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 
 #include "common/cancel.h"
 #include "common/reply.h"
 #include "common/text.h"
 
+namespace qv::common {
+
 namespace {
+
+// The record behind this module's functions, one per thread.
+struct qv_capture {
+  char err[kErrTextSize];
+  std::int32_t has_err;
+  std::int32_t fatal;
+  qv_msg msgs[kMaxMessages];
+  std::int32_t msg_count;
+  // Set when db-lib reported that the session died (time-out, lost
+  // connection): the text recorded then stays the reason for the rest of
+  // the call, so follow-up failures on the dead session cannot hide it.
+  std::int32_t reason_locked;
+  // Failures seen so far (server errors above severity 10, db-lib errors
+  // above it, connection failures), counted even when the message table is
+  // full: scopes compare it before and after a statement.
+  std::int32_t failure_count;
+};
 
 thread_local qv_capture g_cap;
 thread_local std::int32_t g_cap_ready = 0;
@@ -26,25 +44,53 @@ constexpr std::size_t kGenericServerErrorLen = sizeof(kGenericServerError) - 1;
 constexpr char kEnvelopeFallback[] = "{\"ok\":false,\"error\":\"json allocation failed\"}";
 constexpr char kRefinedFormat[] = "%s (msg %d, severity %d, state %d, line %d)";
 
+qv_capture *cap() {
+  if (!g_cap_ready) qv_reset();
+  return &g_cap;
+}
+
 // db-lib errors after which the session is dead.
 bool kills_session(int dberr) {
   return dberr == SYBETIME || dberr == SYBEREAD || dberr == SYBEWRIT || dberr == SYBESEOF;
 }
 
-// The last-error text is read by callers as UTF-8: a broken sequence that
-// came from a caller's argument (a host name, say) becomes U+FFFD.
-void make_err_valid(qv_capture *cap) {
-  std::size_t len = std::strlen(cap->err);
-  if (qv_utf8_valid(cap->err, len)) return;
-  char clean[kErrTextSize];
-  qv_utf8_sanitize_into(cap->err, len, clean, sizeof clean);
-  std::memcpy(cap->err, clean, sizeof clean);
+void note_failure(qv_capture *c) {
+  c->fatal = 1;
+  ++c->failure_count;
 }
 
-void set_err_text(qv_capture *cap, const char *fmt, va_list ap) {
-  qv_vformat_cut(cap->err, sizeof cap->err, fmt, ap);
-  make_err_valid(cap);
-  cap->has_err = 1;
+// The last-error text is read by callers as UTF-8: a broken sequence that
+// came from a caller's argument (a host name, say) becomes U+FFFD.
+void make_err_valid(qv_capture *c) {
+  std::size_t len = std::strlen(c->err);
+  if (qv_utf8_valid(c->err, len)) return;
+  char clean[kErrTextSize];
+  qv_utf8_sanitize_into(c->err, len, clean, sizeof clean);
+  std::memcpy(c->err, clean, sizeof clean);
+}
+
+void set_err_text(qv_capture *c, const char *fmt, va_list ap) {
+  qv_vformat_cut(c->err, sizeof c->err, fmt, ap);
+  make_err_valid(c);
+  c->has_err = 1;
+}
+
+// The first recorded server error with a text from index first on, in
+// arrival order.
+const qv_msg *first_error_msg(const qv_capture *c, int first = 0) {
+  for (int i = first < 0 ? 0 : first; i < c->msg_count; ++i) {
+    const qv_msg &m = c->msgs[i];
+    if (m.type[0] == 'e' && m.text[0]) return &m;
+  }
+  return nullptr;
+}
+
+// Overwrites err with the refined form of m.
+void write_refined(qv_capture *c, const qv_msg *m) {
+  qv_format_cut(c->err, sizeof c->err, kRefinedFormat, m->text, m->number, m->severity,
+                m->state, m->line);
+  make_err_valid(c);
+  c->has_err = 1;
 }
 
 }  // namespace
@@ -56,11 +102,6 @@ bool qv_login_time_left() {
   return w.active && qv_elapsed_ms(qv_now_ms(), w.deadline_ms) > kLoginDeadlineSlackMs;
 }
 
-qv_capture *qv_cap() {
-  if (!g_cap_ready) qv_reset();
-  return &g_cap;
-}
-
 void qv_reset() {
   // Counts, flags and an empty error text. The message table (a quarter of a
   // megabyte) is left as it is: every entry is written whole when recorded
@@ -70,45 +111,55 @@ void qv_reset() {
   g_cap.fatal = 0;
   g_cap.msg_count = 0;
   g_cap.reason_locked = 0;
-  g_cap.error_count = 0;
+  g_cap.failure_count = 0;
   g_cap_ready = 1;
 }
 
 void qv_seterr(const char *fmt, ...) {
-  qv_capture *cap = qv_cap();
-  if (cap->reason_locked) {
-    cap->has_err = 1;
+  qv_capture *c = cap();
+  if (c->reason_locked) {
+    c->has_err = 1;
     return;
   }
   va_list ap;
   va_start(ap, fmt);
-  set_err_text(cap, fmt, ap);
+  set_err_text(c, fmt, ap);
   va_end(ap);
 }
 
 void qv_seterr_force(const char *fmt, ...) {
-  qv_capture *cap = qv_cap();
+  qv_capture *c = cap();
   va_list ap;
   va_start(ap, fmt);
-  set_err_text(cap, fmt, ap);
+  set_err_text(c, fmt, ap);
   va_end(ap);
 }
 
 void qv_clear_err() {
-  qv_capture *cap = qv_cap();
-  cap->err[0] = '\0';
-  cap->has_err = 0;
-  cap->fatal = 0;
-  cap->reason_locked = 0;
+  qv_capture *c = cap();
+  c->err[0] = '\0';
+  c->has_err = 0;
+  c->fatal = 0;
+  c->reason_locked = 0;
 }
 
-const char *qv_err() { return qv_cap()->err; }
+const char *qv_err() { return cap()->err; }
+
+void qv_lock_reason(const char *text) {
+  qv_seterr_force("%s", text);
+  cap()->reason_locked = 1;
+}
+
+qv_record_flags qv_flags() {
+  const qv_capture *c = cap();
+  return {c->has_err != 0, c->fatal != 0, c->reason_locked != 0};
+}
 
 void qv_add_msg(const char *type, int number, int severity, int state, int line,
                 int rows_affected, const char *text) {
-  qv_capture *cap = qv_cap();
-  if (cap->msg_count >= kMaxMessages) return;
-  qv_msg *m = &cap->msgs[cap->msg_count++];
+  qv_capture *c = cap();
+  if (c->msg_count >= kMaxMessages) return;
+  qv_msg *m = &c->msgs[c->msg_count++];
   qv_copy_cut(m->type, sizeof m->type, type ? type : "");
   m->number = number;
   m->severity = severity;
@@ -117,6 +168,10 @@ void qv_add_msg(const char *type, int number, int severity, int state, int line,
   m->rows_affected = rows_affected;
   qv_copy_cut(m->text, sizeof m->text, text);
 }
+
+int qv_message_count() { return cap()->msg_count; }
+
+const qv_msg &qv_message(int index) { return cap()->msgs[index]; }
 
 int qv_err_handler(DBPROCESS *session, int severity, int dberr, int oserr,
                    char *dberrstr, char *oserrstr) {
@@ -133,13 +188,13 @@ int qv_err_handler(DBPROCESS *session, int severity, int dberr, int oserr,
     if (dberr == SYBETIME && qv_login_time_left()) return INT_CONTINUE;
     if (dberr == SYBECONN && oserr == ETIMEDOUT) g_login_wait.connect_timed_out = true;
   }
-  qv_capture *cap = qv_cap();
-  if (severity > 10 || dberr == SYBECONN) cap->fatal = 1;
+  qv_capture *c = cap();
+  if (severity > 10 || dberr == SYBECONN) note_failure(c);
   if (oserrstr && *oserrstr)
     qv_seterr("%s (dberr=%d, oserr=%d: %s)", dberrstr, dberr, oserr, oserrstr);
   else
     qv_seterr("%s (dberr=%d)", dberrstr, dberr);
-  if (session && kills_session(dberr)) cap->reason_locked = 1;
+  if (session && kills_session(dberr)) c->reason_locked = 1;
   return INT_CANCEL;
 }
 
@@ -151,9 +206,7 @@ int qv_msg_handler(DBPROCESS *, DBINT msgno, int msgstate, int severity, char *m
     qv_add_msg(msgno == 0 ? "print" : "info", msgno, severity, msgstate, line, 0, msgtext);
     return 0;
   }
-  qv_capture *cap = qv_cap();
-  cap->fatal = 1;
-  ++cap->error_count;
+  note_failure(cap());
   qv_seterr(kRefinedFormat, msgtext, static_cast<int>(msgno), severity, msgstate, line);
   qv_add_msg("error", msgno, severity, msgstate, line, 0, msgtext);
   return INT_CANCEL;
@@ -166,44 +219,39 @@ void qv_install_handlers() {
   installed = 1;
 }
 
-namespace {
+qv_failure_scope::qv_failure_scope()
+    : failures_at_start_(cap()->failure_count), messages_at_start_(cap()->msg_count) {}
 
-// The first recorded server error with a text from index first on, in
-// arrival order.
-const qv_msg *first_error_msg(const qv_capture *cap, int first = 0) {
-  for (int i = first < 0 ? 0 : first; i < cap->msg_count; ++i) {
-    const qv_msg &m = cap->msgs[i];
-    if (m.type[0] == 'e' && m.text[0]) return &m;
+bool qv_failure_scope::failed() const { return cap()->failure_count != failures_at_start_; }
+
+void qv_failure_scope::record_reason(const char *fallback) const {
+  qv_capture *c = cap();
+  if (!c->reason_locked) {
+    if (const qv_msg *m = first_error_msg(c, messages_at_start_)) write_refined(c, m);
   }
-  return nullptr;
+  if (!c->err[0] && fallback) qv_seterr("%s", fallback);
+  c->has_err = 1;
 }
 
-// Overwrites err with the refined form of m; the flags are left alone.
-void write_refined(qv_capture *cap, const qv_msg *m) {
-  qv_format_cut(cap->err, sizeof cap->err, kRefinedFormat, m->text, m->number, m->severity,
-                m->state, m->line);
-  make_err_valid(cap);
-}
-
-}  // namespace
-
-bool qv_seterr_first_error() { return qv_seterr_first_error_since(0); }
-
-bool qv_seterr_first_error_since(int first) {
-  qv_capture *cap = qv_cap();
-  const qv_msg *m = first_error_msg(cap, first);
+bool qv_failure_scope::take_server_error() const {
+  qv_capture *c = cap();
+  const qv_msg *m = first_error_msg(c, messages_at_start_);
   if (!m) return false;
-  write_refined(cap, m);
-  cap->has_err = 1;
+  write_refined(c, m);
   return true;
 }
 
 void qv_refine_err_from_msg() {
-  qv_capture *cap = qv_cap();
-  if (!cap->has_err && !cap->fatal) return;
-  if (cap->err[0] && std::strncmp(cap->err, kGenericServerError, kGenericServerErrorLen) != 0)
+  qv_capture *c = cap();
+  if (!c->has_err && !c->fatal) return;
+  if (c->err[0] && std::strncmp(c->err, kGenericServerError, kGenericServerErrorLen) != 0)
     return;
-  if (const qv_msg *m = first_error_msg(cap)) write_refined(cap, m);
+  if (const qv_msg *m = first_error_msg(c)) {
+    // The flags stay as they are: refining only replaces the text.
+    std::int32_t had = c->has_err;
+    write_refined(c, m);
+    c->has_err = had;
+  }
 }
 
 const char *qv_err_msg() {
@@ -224,3 +272,5 @@ char *qv_err_json() {
     return qv_strdup(kEnvelopeFallback);
   }
 }
+
+}  // namespace qv::common

@@ -1,11 +1,14 @@
 // The calling thread's record of its last error and of the server messages
-// of its current (or last) call, the db-lib callbacks that fill it, and the
-// error envelope.
+// of its current (or last) call, the db-lib callbacks that fill it, the
+// scopes that tell whether one statement failed, and the error envelope.
+// The record itself is private to this module. Internal header.
 #pragma once
 
 #include <cstdint>
 
 #include <sybdb.h>
+
+namespace qv::common {
 
 // Limits callers can observe.
 constexpr int kErrTextSize = 2048;     // last-error text, terminator included
@@ -13,6 +16,7 @@ constexpr int kMaxMessages = 256;      // messages kept per call
 constexpr int kMsgTextSize = 1024;     // one message text, terminator included
 constexpr int kMsgTypeSize = 8;
 
+// One server message as recorded.
 struct qv_msg {
   char type[kMsgTypeSize];  // "error", "info" or "print"
   std::int32_t number;
@@ -21,21 +25,6 @@ struct qv_msg {
   std::int32_t line;
   std::int32_t rows_affected;
   char text[kMsgTextSize];
-};
-
-struct qv_capture {
-  char err[kErrTextSize];
-  std::int32_t has_err;
-  std::int32_t fatal;
-  qv_msg msgs[kMaxMessages];
-  std::int32_t msg_count;
-  // Set when db-lib reported that the session died (time-out, lost
-  // connection): the text recorded then stays the reason for the rest of
-  // the call, so follow-up failures on the dead session cannot hide it.
-  std::int32_t reason_locked;
-  // Server errors (severity above 10) seen so far, counted even when the
-  // message table is full: readers compare it before and after a statement.
-  std::int32_t error_count;
 };
 
 // The calling thread's login in progress. db-lib waits for a login reply in
@@ -51,7 +40,7 @@ qv_login_wait *qv_login_state();
 // True while the calling thread's login deadline has not come yet.
 bool qv_login_time_left();
 
-qv_capture *qv_cap();
+// Starts the calling thread's record afresh: no error, no messages.
 void qv_reset();
 // Forgets the last error and its flags, keeping the recorded messages.
 void qv_clear_err();
@@ -60,8 +49,23 @@ void qv_seterr(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // knows a better reason than what the callbacks left).
 void qv_seterr_force(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 const char *qv_err();
+// Records text as the call's reason and keeps it: later failures of the call
+// (follow-ups of a stop or a lost connection) do not replace it.
+void qv_lock_reason(const char *text);
+
+// The flags of the record, read-only.
+struct qv_record_flags {
+  bool has_err;        // an error text was recorded since the reset
+  bool fatal;          // an error above severity 10 or a connection failure was seen
+  bool reason_locked;  // the session died: its reason stays the error text
+};
+qv_record_flags qv_flags();
+
 void qv_add_msg(const char *type, int number, int severity, int state, int line,
                 int rows_affected, const char *text);
+// The recorded messages, in arrival order: indexes 0 to qv_message_count() - 1.
+int qv_message_count();
+const qv_msg &qv_message(int index);
 
 int qv_err_handler(DBPROCESS *session, int severity, int dberr, int oserr,
                    char *dberrstr, char *oserrstr);
@@ -69,13 +73,33 @@ int qv_msg_handler(DBPROCESS *session, DBINT msgno, int msgstate, int severity,
                    char *msgtext, char *server, char *procedure, int line);
 void qv_install_handlers();
 
-// Replaces err (even a locked one) with the first recorded server error in
-// the refined form; false, changing nothing, when there is none.
-bool qv_seterr_first_error();
-// The same, among the messages recorded from index first on.
-bool qv_seterr_first_error_since(int first);
+// What happened between its construction and now, for one statement (or
+// one login): the one answer to "did the server or db-lib report a failure
+// during it". A lost or timed-out connection is the session's business
+// (dbdead), which the readers check beside this.
+class qv_failure_scope {
+ public:
+  qv_failure_scope();
+  // An error above severity 10, or a connection failure, arrived since the
+  // start (counted even when the message table is full).
+  bool failed() const;
+  // Makes the first server error since the start the recorded reason, in
+  // the refined form, unless the session died (its reason stays); records
+  // fallback when there is no reason at all.
+  void record_reason(const char *fallback) const;
+  // Makes the first server error since the start the recorded reason, even
+  // over a locked one; false, changing nothing, when there is none.
+  bool take_server_error() const;
+
+ private:
+  std::int32_t failures_at_start_;
+  std::int32_t messages_at_start_;
+};
+
 void qv_refine_err_from_msg();
 const char *qv_err_msg();
 
 // The error envelope {"ok":false,"error":...} as a malloc'd text.
 char *qv_err_json();
+
+}  // namespace qv::common

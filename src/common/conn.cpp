@@ -5,7 +5,10 @@
 
 #include "common/capture.h"
 #include "common/json_read.h"
+#include "common/names.h"
 #include "common/text.h"
+
+namespace qv::common {
 
 qv_scoped_conn::qv_scoped_conn() { qv_conn_defaults(this); }
 qv_scoped_conn::~qv_scoped_conn() { qv_wipe(password, sizeof password); }
@@ -21,6 +24,12 @@ std::int32_t qv_clamp_timeout(std::int32_t timeout_s) {
   if (timeout_s < 1) return kDefaultTimeoutS;
   if (timeout_s > kMaxTimeoutS) return kMaxTimeoutS;
   return timeout_s;
+}
+
+bool qv_port_of(long long requested, std::int32_t *port) {
+  if (requested > kMaxPort) return false;
+  *port = requested >= 1 ? static_cast<std::int32_t>(requested) : kDefaultPort;
+  return true;
 }
 
 namespace {
@@ -62,6 +71,27 @@ int store_member(const rapidjson::Value &root, const char *key, char *field,
                        errsize);
 }
 
+// The document's port: absent or null means the default; otherwise a whole
+// number that fits 32 bits, read as qv_port_of reads it.
+bool read_port(const rapidjson::Value &root, std::int32_t *port) {
+  const rapidjson::Value *v = qv_json_member(root, "port");
+  if (!v || v->IsNull()) return true;
+  if (!v->IsInt()) return false;
+  return qv_port_of(v->GetInt(), port);
+}
+
+// The document's database: absent, not a string or empty means none;
+// anything else must be a legal name (which always fits the field).
+int read_database(const rapidjson::Value &root, char *field) {
+  const rapidjson::Value *v = qv_json_member(root, "database");
+  if (!v || !v->IsString() || v->GetStringLength() == 0) return 0;
+  std::string_view name(v->GetString(), v->GetStringLength());
+  if (!qv_name_legal(name)) return -1;
+  std::memcpy(field, name.data(), name.size());
+  field[name.size()] = '\0';
+  return 0;
+}
+
 }  // namespace
 
 int qv_conn_parse(const char *conn_json, qv_conn *conn, char *errbuf, std::size_t errsize) {
@@ -80,14 +110,17 @@ int qv_conn_parse(const char *conn_json, qv_conn *conn, char *errbuf, std::size_
   if (store_member(root, "user", conn->user, sizeof conn->user, errbuf, errsize) != 0) return -1;
 
   if (store_member(root, "password", conn->password, sizeof conn->password, errbuf, errsize) != 0 ||
-      store_member(root, "database", conn->database, sizeof conn->database, errbuf, errsize) != 0 ||
       store_member(root, "tag", conn->tag, sizeof conn->tag, errbuf, errsize) != 0)
     return -1;
-  if (const char *app = qv_json_str(root, "app_name", nullptr))
-    qv_copy_cut(conn->app_name, sizeof conn->app_name, app);
+  if (const rapidjson::Value *app = qv_json_member(root, "app_name"); app && app->IsString()) {
+    if (std::memchr(app->GetString(), '\0', app->GetStringLength()))
+      return fail(errbuf, errsize, "conn_json.app_name contains U+0000");
+    qv_copy_cut(conn->app_name, sizeof conn->app_name, app->GetString());
+  }
 
-  std::int32_t port = qv_json_int(root, "port", kDefaultPort);
-  conn->port = (port >= 1 && port <= 65535) ? port : kDefaultPort;
+  if (read_database(root, conn->database) != 0)
+    return fail(errbuf, errsize, "conn_json.database is not a legal database name");
+  if (!read_port(root, &conn->port)) return fail(errbuf, errsize, "conn_json.port is out of range");
   conn->timeout_s = qv_clamp_timeout(qv_json_int(root, "timeout_s", kDefaultTimeoutS));
   return 0;
 }
@@ -104,3 +137,5 @@ const char *qv_pick_database(const char *arg, const qv_conn *conn) {
   if (conn->database[0]) return conn->database;
   return "master";
 }
+
+}  // namespace qv::common

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace qv::common {
+
 constexpr std::int32_t kDefaultPort = 1433;
 constexpr std::int32_t kDefaultTimeoutS = 10;
 constexpr std::int32_t kMaxTimeoutS = 120;
@@ -16,6 +18,7 @@ constexpr std::size_t kMaxHostBytes = 255;
 // A database name is a sysname (128 UTF-16 code units, at most 3 UTF-8 bytes
 // each); one past the login field is opened by the switch after login.
 constexpr std::size_t kMaxDatabaseBytes = 384;
+constexpr std::int32_t kMaxPort = 65535;
 constexpr std::size_t kMaxTagBytes = 128;  // the optional "tag" calls are cancelled by
 
 struct qv_conn {
@@ -50,9 +53,15 @@ int qv_conn_store(char *field, std::size_t fieldsize, const char *label, const c
                   std::size_t len, char *errbuf, std::size_t errsize);
 // 10 below 1, 120 above 120, else the value.
 std::int32_t qv_clamp_timeout(std::int32_t timeout_s);
+// The port a requested value means: 0 or below the default 1433, 1 to 65535
+// itself; false for anything larger (db-lib would wrap it into another
+// port).
+bool qv_port_of(long long requested, std::int32_t *port);
 
 // Parses conn_json; on failure records the parser's message and returns -1.
 int qv_conn_load(const char *conn_json, qv_conn *conn);
 // The database an operation works in: arg when non-empty, else the
 // document's database, else "master".
 const char *qv_pick_database(const char *arg, const qv_conn *conn);
+
+}  // namespace qv::common

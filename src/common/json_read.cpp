@@ -5,6 +5,8 @@
 
 #include "common/text.h"
 
+namespace qv::common {
+
 qv_json_doc::~qv_json_doc() { qv_wipe(text_.data(), text_.size()); }
 
 bool qv_json_doc::parse(const char *text) {
@@ -13,7 +15,35 @@ bool qv_json_doc::parse(const char *text) {
   constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseValidateEncodingFlag |
                               rapidjson::kParseIterativeFlag;
   doc_.ParseInsitu<kFlags>(text_.data());
-  return !doc_.HasParseError();
+  return !doc_.HasParseError() && qv_json_texts_valid(doc_);
+}
+
+namespace {
+
+bool text_valid(const rapidjson::Value &s) {
+  return qv_utf8_valid(s.GetString(), s.GetStringLength());
+}
+
+}  // namespace
+
+bool qv_json_texts_valid(const rapidjson::Value &v) {
+  // An explicit stack: input documents may nest deeper than the call stack
+  // would allow.
+  std::vector<const rapidjson::Value *> pending{&v};
+  while (!pending.empty()) {
+    const rapidjson::Value *at = pending.back();
+    pending.pop_back();
+    if (at->IsString() && !text_valid(*at)) return false;
+    if (at->IsArray())
+      for (const rapidjson::Value &item : at->GetArray()) pending.push_back(&item);
+    if (at->IsObject()) {
+      for (auto m = at->MemberBegin(); m != at->MemberEnd(); ++m) {
+        if (!text_valid(m->name)) return false;
+        pending.push_back(&m->value);
+      }
+    }
+  }
+  return true;
 }
 
 const rapidjson::Value *qv_json_member(const rapidjson::Value &obj, const char *key) {
@@ -41,3 +71,5 @@ std::int32_t qv_json_int(const rapidjson::Value &obj, const char *key, std::int3
   if (!(d >= -2147483648.0 && d <= 2147483647.0)) return INT32_MIN;
   return static_cast<std::int32_t>(d);
 }
+
+}  // namespace qv::common

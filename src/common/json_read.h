@@ -6,6 +6,8 @@
 
 #include "common/json.h"
 
+namespace qv::common {
+
 // A parsed input document. The text is parsed in place in a private copy
 // (so no string is duplicated by the parser), which is wiped when the
 // document goes away: input documents carry passwords.
@@ -17,7 +19,9 @@ class qv_json_doc {
   qv_json_doc &operator=(const qv_json_doc &) = delete;
 
   // Standard JSON only: UTF-8 validated, no comments, no trailing commas,
-  // exactly one value. Returns false when the text is not valid JSON.
+  // exactly one value, and no string or key that decodes to broken UTF-8 (a
+  // \u escape of a lone surrogate). Returns false when the text is not valid
+  // JSON.
   bool parse(const char *text);
   const rapidjson::Value &root() const { return doc_; }
 
@@ -25,6 +29,11 @@ class qv_json_doc {
   std::vector<char> text_;
   rapidjson::Document doc_;
 };
+
+// True when every string and key of v, at any depth, is well-formed UTF-8:
+// the reader checks the raw bytes, but a \u escape of a lone surrogate
+// decodes to bytes that are not.
+bool qv_json_texts_valid(const rapidjson::Value &v);
 
 // A member's string value (first occurrence of key), or def.
 const char *qv_json_str(const rapidjson::Value &obj, const char *key, const char *def);
@@ -34,3 +43,5 @@ const char *qv_json_str(const rapidjson::Value &obj, const char *key, const char
 std::int32_t qv_json_int(const rapidjson::Value &obj, const char *key, std::int32_t def);
 // The first member named key, or null.
 const rapidjson::Value *qv_json_member(const rapidjson::Value &obj, const char *key);
+
+}  // namespace qv::common

@@ -1,13 +1,29 @@
 #include "common/names.h"
 
-#include <cstring>
-
-#include "common/escape.h"
 #include "common/text.h"
+
+namespace qv::common {
 
 namespace {
 
 constexpr std::size_t kSurrogatePairBytes = 4;
+constexpr unsigned char kDelete = 0x7F;
+
+bool has_control_character(std::string_view s) {
+  for (unsigned char c : s)
+    if (c < 0x20 || c == kDelete) return true;
+  return false;
+}
+
+std::string doubling(std::string_view text, char twin, std::size_t extra) {
+  std::string out;
+  out.reserve(text.size() + extra);
+  for (char c : text) {
+    out += c;
+    if (c == twin) out += twin;
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -21,33 +37,24 @@ std::size_t qv_utf16_units(std::string_view s) {
   return units;
 }
 
-bool qv_name_fits(std::string_view s) {
-  return qv_utf8_valid(s.data(), s.size()) && qv_utf16_units(s) <= kMaxNameUnits;
+bool qv_name_legal(std::string_view name) {
+  // A name longer than four bytes a unit is too long whatever it holds;
+  // checking that first keeps the scans of hostile texts short.
+  if (name.empty() || name.size() > kMaxNameUnits * kSurrogatePairBytes) return false;
+  return !has_control_character(name) && qv_utf8_valid(name.data(), name.size()) &&
+         qv_utf16_units(name) <= kMaxNameUnits;
 }
 
-bool qv_has_control_byte(std::string_view s, bool with_del) {
-  for (unsigned char c : s)
-    if (c < 0x20 || (with_del && c == 0x7F)) return true;
-  return false;
+bool qv_text_legal(std::string_view text) {
+  return text.find('\0') == std::string_view::npos && qv_utf8_valid(text.data(), text.size());
 }
 
 std::string qv_bracketed(std::string_view name) {
-  std::string out;
-  out.reserve(name.size() + 2);
-  out += '[';
-  for (char c : name) {
-    out += c;
-    if (c == ']') out += ']';
-  }
-  out += ']';
-  return out;
+  return "[" + doubling(name, ']', 2) + "]";
 }
 
-bool qv_literal_text(const char *text, std::string *out) {
-  // Every byte doubled at most, plus the terminator.
-  std::string escaped(2 * std::strlen(text) + 1, '\0');
-  if (qv_sql_escape(text, escaped.data(), escaped.size()) != 0) return false;
-  escaped.resize(std::strlen(escaped.c_str()));
-  *out = std::move(escaped);
-  return true;
-}
+std::string qv_literal_inside(std::string_view text) { return doubling(text, '\'', 0); }
+
+std::string qv_literal(std::string_view text) { return "N'" + doubling(text, '\'', 3) + "'"; }
+
+}  // namespace qv::common

@@ -3,6 +3,8 @@
 #include "common/capture.h"
 #include "common/reply.h"
 
+namespace qv::common {
+
 void qv_write_error_member(qv_reply &r, bool ok, const char *fallback) {
   r.key("error");
   if (ok) {
@@ -12,3 +14,5 @@ void qv_write_error_member(qv_reply &r, bool ok, const char *fallback) {
   const char *err = qv_err_msg();
   r.str(*err ? err : fallback);
 }
+
+}  // namespace qv::common

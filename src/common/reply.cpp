@@ -15,6 +15,8 @@
 
 #include "common/text.h"
 
+namespace qv::common {
+
 namespace {
 
 constexpr std::size_t kInitialReplyCapacity = 4096;
@@ -188,3 +190,5 @@ void qv_reply::real(double v) {
 char *qv_real_text(double v, char *out) {
   return rapidjson::internal::dtoa(v, out, rapidjson::Writer<qv_out>::kDefaultMaxDecimalPlaces);
 }
+
+}  // namespace qv::common

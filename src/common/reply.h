@@ -12,6 +12,8 @@
 
 #include "common/json.h"
 
+namespace qv::common {
+
 // memcpy for the short pieces a reply is mostly made of (numbers, dates,
 // names): up to 16 bytes are copied inline, without a library call.
 inline void qv_copy_bytes(char *dst, const char *src, std::size_t n) {
@@ -90,16 +92,20 @@ class qv_out {
   std::size_t limit_ = 0;
 };
 
+}  // namespace qv::common
+
 namespace rapidjson {
 template <>
-inline void PutReserve(qv_out &stream, size_t count) {
+inline void PutReserve(qv::common::qv_out &stream, size_t count) {
   stream.Reserve(count);
 }
 template <>
-inline void PutUnsafe(qv_out &stream, char c) {
+inline void PutUnsafe(qv::common::qv_out &stream, char c) {
   stream.PutUnsafe(c);
 }
 }  // namespace rapidjson
+
+namespace qv::common {
 
 class qv_reply {
  public:
@@ -196,3 +202,4 @@ constexpr std::size_t kRealTextMax = 32;
 // them; returns the end of the text.
 char *qv_real_text(double v, char *out);
 
+}  // namespace qv::common

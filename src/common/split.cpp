@@ -12,11 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-// Allocation budget for fault-injection tests: -1 lets every allocation of
-// the splitter through; otherwise it is the number of further allocations
-// that succeed before every later one fails. Per thread, never set by the
-// library itself.
-thread_local int g_split_alloc_budget = -1;
+namespace qv::common {
 
 namespace {
 
@@ -43,26 +39,8 @@ struct split_run {
   std::int32_t capacity;
   scanner scan;
   batch_buffer buf;
+  qv_split_realloc grow;
 };
-
-bool allocation_allowed() {
-  if (g_split_alloc_budget < 0) return true;
-  if (g_split_alloc_budget == 0) return false;
-  --g_split_alloc_budget;
-  return true;
-}
-
-void *split_malloc(std::size_t size) {
-  return allocation_allowed() ? std::malloc(size) : nullptr;
-}
-
-void *split_calloc(std::size_t n, std::size_t size) {
-  return allocation_allowed() ? std::calloc(n, size) : nullptr;
-}
-
-void *split_realloc(void *p, std::size_t size) {
-  return allocation_allowed() ? std::realloc(p, size) : nullptr;
-}
 
 // Tab, carriage return or space; a line feed never occurs inside a line.
 bool is_blank(char c) { return c == '\t' || c == '\r' || c == ' '; }
@@ -148,7 +126,7 @@ scanner scan_line(scanner sc, const char *p, std::size_t n) {
 
 // Makes room for the line, its line feed and the terminator; the buffer
 // starts at 256 bytes and doubles.
-int reserve_line(batch_buffer &b, std::size_t line_len) {
+int reserve_line(batch_buffer &b, std::size_t line_len, qv_split_realloc grow) {
   std::size_t need = b.len + line_len + 3;
   std::size_t cap = b.data ? b.cap : kFirstBufferSize;
   while (cap < need) {
@@ -156,15 +134,15 @@ int reserve_line(batch_buffer &b, std::size_t line_len) {
     cap *= 2;
   }
   if (b.data && cap == b.cap) return 0;
-  void *grown = b.data ? split_realloc(b.data, cap) : split_malloc(cap);
+  void *grown = grow(b.data, cap);
   if (!grown) return -1;
   b.data = static_cast<char *>(grown);
   b.cap = cap;
   return 0;
 }
 
-int append_line(batch_buffer &b, const char *p, std::size_t n) {
-  if (reserve_line(b, n) != 0) return -1;
+int append_line(batch_buffer &b, const char *p, std::size_t n, qv_split_realloc grow) {
+  if (reserve_line(b, n, grow) != 0) return -1;
   std::memcpy(b.data + b.len, p, n);
   b.len += n;
   b.data[b.len++] = '\n';
@@ -178,7 +156,7 @@ int add_batch(split_run &run, char *text) {
   if (list.count == run.capacity) {
     if (run.capacity > INT32_MAX / 2) return -1;
     std::int32_t cap = run.capacity * 2;
-    void *grown = split_realloc(list.items, sizeof(char *) * cap);
+    void *grown = run.grow(list.items, sizeof(char *) * cap);
     if (!grown) return -1;
     list.items = static_cast<char **>(grown);
     run.capacity = cap;
@@ -209,7 +187,7 @@ int finish_batch(split_run &run) {
 int take_line(split_run &run, const char *p, std::size_t n) {
   if (run.scan.state == scan_state::normal && is_separator_line(p, n))
     return finish_batch(run);
-  if (append_line(run.buf, p, n) != 0) return -1;
+  if (append_line(run.buf, p, n, run.grow) != 0) return -1;
   if (n > 0) run.scan = scan_line(run.scan, p, n);
   return 0;
 }
@@ -230,24 +208,25 @@ int split_lines(split_run &run, const char *text, std::size_t len) {
 
 }  // namespace
 
-int qv_split_go(const char *text, qv_batch_list *list) {
+void *qv_heap_realloc(void *p, std::size_t size) { return std::realloc(p, size); }
+
+int qv_split_go(const char *text, qv_batch_list *list, qv_split_realloc grow) {
   if (!list) return -1;
   list->items = nullptr;
   list->count = 0;
   if (!text) return 0;
 
   std::size_t len = std::strlen(text);
-  char *copy = static_cast<char *>(split_malloc(len + 1));
+  char *copy = static_cast<char *>(grow(nullptr, len + 1));
   if (!copy) return -1;
   std::memcpy(copy, text, len + 1);
-  list->items =
-      static_cast<char **>(split_calloc(kFirstListCapacity, sizeof(char *)));
+  list->items = static_cast<char **>(grow(nullptr, kFirstListCapacity * sizeof(char *)));
   if (!list->items) {
     std::free(copy);
     return -1;
   }
 
-  split_run run{list, kFirstListCapacity, scanner{}, {nullptr, 0, 0}};
+  split_run run{list, kFirstListCapacity, scanner{}, {nullptr, 0, 0}, grow};
   int rc = split_lines(run, copy, len);
   std::free(run.buf.data);
   std::free(copy);
@@ -266,3 +245,5 @@ void qv_batch_list_free(qv_batch_list *list) {
   list->items = nullptr;
   list->count = 0;
 }
+
+}  // namespace qv::common

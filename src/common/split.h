@@ -1,7 +1,10 @@
 // Cutting a T-SQL script into batches at GO separator lines.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+namespace qv::common {
 
 // The batches of a script, in script order. The list owns the array and
 // every text (standard heap); qv_batch_list_free releases them.
@@ -10,10 +13,19 @@ struct qv_batch_list {
   std::int32_t count = 0;
 };
 
+// Where the splitter's memory comes from: realloc's contract (a null pointer
+// allocates). The list is released with free(), so any function given must
+// hand out memory of the standard heap.
+using qv_split_realloc = void *(*)(void *p, std::size_t size);
+// The standard heap's realloc.
+void *qv_heap_realloc(void *p, std::size_t size);
+
 // Fills list with the batches of text and returns 0, or -1 when memory runs
 // out (list then holds the batches finished so far). A null text gives an
 // empty list. text is not modified.
-int qv_split_go(const char *text, qv_batch_list *list);
+int qv_split_go(const char *text, qv_batch_list *list, qv_split_realloc grow = qv_heap_realloc);
 
 // Frees every batch and the array; leaves list empty. Null-safe.
 void qv_batch_list_free(qv_batch_list *list);
+
+}  // namespace qv::common

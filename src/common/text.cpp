@@ -7,6 +7,8 @@
 #include <ctime>
 #include <string.h>
 
+namespace qv::common {
+
 namespace {
 
 bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
@@ -190,3 +192,5 @@ void qv_append_formatted(std::string &out, const char *fmt, ...) {
   append_v(out, fmt, ap);
   va_end(ap);
 }
+
+}  // namespace qv::common

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+namespace qv::common {
+
 // Length of the longest prefix of s (len bytes) that is at most max bytes
 // long and does not end inside a UTF-8 character.
 std::size_t qv_utf8_prefix_len(const char *s, std::size_t len, std::size_t max);
@@ -60,3 +62,5 @@ void qv_append_formatted(std::string &out, const char *fmt, ...)
 
 // Overwrites n bytes so that the compiler cannot drop the stores.
 void qv_wipe(void *p, std::size_t n);
+
+}  // namespace qv::common

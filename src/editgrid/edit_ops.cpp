@@ -5,10 +5,11 @@
 #include <new>
 #include <string_view>
 
-#include "common/escape.h"
 #include "common/json_read.h"
+#include "common/names.h"
 #include "common/text.h"
-#include "editgrid/names.h"
+
+namespace qv::ops::editgrid {
 
 namespace {
 
@@ -49,17 +50,12 @@ struct number_marker {
 
 std::string_view text_of(const Value &v) { return {v.GetString(), v.GetStringLength()}; }
 
-// N'...' with quotes doubled. Refused: U+0000 (a C string would end there and
-// the shorter text could match another row), other control characters, and
-// texts whose escaped form does not fit the literal bound.
+// N'...' with quotes doubled. Refused: a text that is not a legal caller
+// text (U+0000 would end it early, and the shorter text could match
+// another row).
 bool string_literal(std::string_view s, std::string *out) {
-  if (s.size() >= kMaxLiteralText || s.find('\0') != std::string_view::npos) return false;
-  std::string plain(s);
-  std::string escaped(kMaxLiteralText, '\0');
-  if (qv_sql_escape(plain.c_str(), escaped.data(), escaped.size()) != 0) return false;
-  *out = "N'";
-  *out += escaped.c_str();
-  *out += '\'';
+  if (!qv_text_legal(s)) return false;
+  *out = qv_literal(s);
   return true;
 }
 
@@ -71,7 +67,7 @@ bool is_hex(char c) {
 // digits, written as that binary constant; anything else is refused.
 bool binary_literal(std::string_view s, std::string *out) {
   if (s.size() < 2 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) return false;
-  if (s.size() % 2 != 0 || s.size() >= kMaxLiteralText) return false;
+  if (s.size() % 2 != 0) return false;
   if (!std::all_of(s.begin() + 2, s.end(), is_hex)) return false;
   out->assign(s);
   return true;
@@ -132,7 +128,7 @@ class statement_builder {
   }
 
   // The column a values key names; null (error set) when none or several.
-  const qv_grid_col *resolve(std::string_view key) {
+  const qv_table_column *resolve(std::string_view key) {
     int i = find_col_i(t_.columns, key);
     if (i >= 0) return &t_.columns[static_cast<std::size_t>(i)];
     if (i == kAmbiguousColumn) column_error("ambiguous column: %s", key);
@@ -140,7 +136,7 @@ class statement_builder {
     return nullptr;
   }
 
-  bool value_literal(const Value &v, const qv_grid_col &col, std::string_view key,
+  bool value_literal(const Value &v, const qv_table_column &col, std::string_view key,
                      std::string *lit) {
     if (lit_from_json(doc_, v, &col, lit)) return true;
     return column_error("unsupported value for column '%s'", key);
@@ -165,7 +161,7 @@ class statement_builder {
     const char *sep = "";
     for (auto m = values.MemberBegin(); m != values.MemberEnd(); ++m) {
       std::string_view key = text_of(m->name);
-      const qv_grid_col *col = resolve(key);
+      const qv_table_column *col = resolve(key);
       if (!col) return false;
       if (col->is_identity || col->is_computed) continue;
       std::string lit;
@@ -179,14 +175,14 @@ class statement_builder {
 
   bool insert(const Value &values, std::string *sql) {
     struct kept_value {
-      const qv_grid_col *col;
+      const qv_table_column *col;
       const Value *value;
       std::string_view key;
     };
     std::vector<kept_value> kept;
     for (auto m = values.MemberBegin(); m != values.MemberEnd(); ++m) {
       std::string_view key = text_of(m->name);
-      const qv_grid_col *col = resolve(key);
+      const qv_table_column *col = resolve(key);
       if (!col) return false;
       if (!col->is_computed) kept.push_back({col, &m->value, key});
     }
@@ -223,7 +219,7 @@ bool eg_ops_doc::parse(const char *text) {
     return ok;
   };
   doc_.Populate(generate);
-  return ok;
+  return ok && qv_json_texts_valid(doc_);
 }
 
 const rapidjson::Value *eg_ops_doc::operations() const {
@@ -249,7 +245,7 @@ eg_ops_doc::kind eg_ops_doc::kind_of(const rapidjson::Value &v) const {
                                                                               : kind::string;
 }
 
-bool lit_from_json(const eg_ops_doc &doc, const rapidjson::Value &v, const qv_grid_col *col,
+bool lit_from_json(const eg_ops_doc &doc, const rapidjson::Value &v, const qv_table_column *col,
                    std::string *out) {
   switch (doc.kind_of(v)) {
     case eg_ops_doc::kind::null: *out = "NULL"; return true;
@@ -284,3 +280,5 @@ eg_plan eg_build_statements(const eg_target &target, const eg_ops_doc &doc,
   }
   return plan;
 }
+
+}  // namespace qv::ops::editgrid

@@ -3,6 +3,8 @@
 // is involved, so it can be tested (and fuzzed) on its own.
 #pragma once
 
+#include "exec/namespaces.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -10,10 +12,9 @@
 #include "common/json.h"
 #include "editgrid/grid_table.h"
 
+namespace qv::ops::editgrid {
+
 constexpr int kMaxOperations = 256;
-// A string value's escaped text must fit in this many bytes with its
-// terminator (the same bound holds for a binary value's 0x... text).
-constexpr std::size_t kMaxLiteralText = 8192;
 // Operation errors and column errors are cut to this many bytes.
 constexpr std::size_t kEditErrorSize = 512;
 
@@ -27,8 +28,8 @@ class eg_ops_doc {
   eg_ops_doc(const eg_ops_doc &) = delete;
   eg_ops_doc &operator=(const eg_ops_doc &) = delete;
 
-  // Strict standard JSON, exactly one value. False when the text is not
-  // valid JSON.
+  // Strict standard JSON, exactly one value, no string that decodes to
+  // broken UTF-8. False when the text is not valid JSON.
   bool parse(const char *text);
   // The operations: the root array, or the array under the root object's
   // first "ops" key. Null when there is none or it is empty.
@@ -59,9 +60,11 @@ struct eg_plan {
 
 // The T-SQL literal of a JSON value for col (null col: no column type
 // applies); false when the value cannot be written as one.
-bool lit_from_json(const eg_ops_doc &doc, const rapidjson::Value &v, const qv_grid_col *col,
+bool lit_from_json(const eg_ops_doc &doc, const rapidjson::Value &v, const qv_table_column *col,
                    std::string *out);
 
 // Checks and builds every operation of ops, in order, up to the first error.
 eg_plan eg_build_statements(const eg_target &target, const eg_ops_doc &doc,
                             const rapidjson::Value &ops);
+
+}  // namespace qv::ops::editgrid

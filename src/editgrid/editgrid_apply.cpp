@@ -7,15 +7,14 @@
 
 #include "common/cancel.h"
 #include "common/capture.h"
-#include "common/conn.h"
-#include "common/operation.h"
+#include "common/names.h"
 #include "common/reply.h"
 #include "common/text.h"
-#include "editgrid/edit_ops.h"
-#include "editgrid/grid_table.h"
-#include "editgrid/names.h"
-#include "exec/results.h"
-#include "exec/session.h"
+#include "editgrid/editgrid.h"
+#include "exec/catalog.h"
+#include "exec/cursor.h"
+
+namespace qv::ops::editgrid {
 
 namespace {
 
@@ -36,20 +35,10 @@ std::string last_error_or(const char *fallback) {
   return buf;
 }
 
-// Runs one statement; on failure its own first server error (when it sent
-// one) becomes the recorded reason.
-bool run(DBPROCESS *session, const char *sql) {
-  int first = qv_cap()->msg_count;
-  if (qv_exec_simple(session, sql) == 0) return true;
-  qv_seterr_first_error_since(first);
-  return false;
-}
-
 // Sent even when the caller stopped the call: that is when it matters.
 void roll_back(DBPROCESS *session) {
   qv_cancel_pause pause;
-  qv_cap()->fatal = 0;
-  run(session, "ROLLBACK TRANSACTION");
+  qv_run_statement(session, "ROLLBACK TRANSACTION");
 }
 
 apply_outcome fail_and_roll_back(DBPROCESS *session, std::string error) {
@@ -61,39 +50,26 @@ apply_outcome fail_and_roll_back(DBPROCESS *session, std::string error) {
 
 // BEGIN, every statement in order, COMMIT; the first failure rolls all back.
 apply_outcome run_in_transaction(DBPROCESS *session, const std::vector<std::string> &statements) {
-  qv_capture *cap = qv_cap();
-  cap->has_err = 0;
-  cap->fatal = 0;
-  if (!run(session, "BEGIN TRANSACTION"))
+  if (qv_run_statement(session, "BEGIN TRANSACTION") != 0)
     return fail_and_roll_back(session, last_error_or("BEGIN TRAN failed"));
   std::int64_t rows = 0;
   for (std::size_t i = 0; i < statements.size(); ++i) {
-    if (!run(session, statements[i].c_str())) {
+    long long count = 0;
+    if (qv_run_statement(session, statements[i].c_str(), &count) != 0) {
       std::string reason = last_error_or("error");
       char buf[kEditErrorSize];
       qv_format_cut(buf, sizeof buf, "statement %d failed: %s", static_cast<int>(i + 1),
                     reason.c_str());
       return fail_and_roll_back(session, buf);
     }
-    DBINT count = dbcount(session);
     if (count > 0) rows += count;
   }
-  if (!run(session, "COMMIT TRANSACTION"))
+  if (qv_run_statement(session, "COMMIT TRANSACTION") != 0)
     return fail_and_roll_back(session, last_error_or("COMMIT failed"));
   apply_outcome out;
   out.ok = true;
   out.rows_affected = rows;
   return out;
-}
-
-// The [database].[schema].[table] every statement addresses; false when a
-// part cannot be bracket-quoted.
-bool target_name(const char *database, const char *schema, const char *table, std::string *out) {
-  std::string d, s, t;
-  if (!eg_quote_ident(database, &d) || !eg_quote_ident(schema, &s) || !eg_quote_ident(table, &t))
-    return false;
-  *out = d + "." + s + "." + t;
-  return true;
 }
 
 char *apply_reply(const std::vector<std::string> &statements, const apply_outcome &outcome,
@@ -114,72 +90,64 @@ char *apply_reply(const std::vector<std::string> &statements, const apply_outcom
   return r.release();
 }
 
-// Reads the catalog's description of the table into target; the error
-// envelope's text is recorded when the table cannot be edited.
-bool describe_target(DBPROCESS *session, const char *database, const char *schema,
-                     const char *table, eg_target *target) {
-  if (eg_load_columns(session, schema, table, &target->columns) != 0 ||
-      target->columns.empty()) {
-    qv_seterr("table not found: %s.%s", schema, table);
-    return false;
+// Reads the catalog's description of the table into target; false with the
+// error envelope's text recorded when the table cannot be edited.
+bool describe_target(DBPROCESS *session, const grid_names &names, eg_target *target) {
+  switch (qv_read_columns(session, names.schema, names.table, qv_column_query::grid,
+                          &target->columns)) {
+    case qv_read::failed: return false;
+    case qv_read::absent:
+      qv_seterr("table not found: %s.%s", names.schema, names.table);
+      return false;
+    case qv_read::found: break;
   }
-  target->key = pk_columns(session, schema, table);
-  if (target->key.empty()) {
-    qv_seterr(kNoKey, schema, table);
-    return false;
+  switch (qv_read_primary_key(session, names.schema, names.table, &target->key)) {
+    case qv_read::failed: return false;
+    case qv_read::absent:
+      qv_seterr(kNoKey, names.schema, names.table);
+      return false;
+    case qv_read::found: break;
   }
-  if (!target_name(database, schema, table, &target->name)) {
-    qv_seterr("invalid identifier");
-    return false;
-  }
+  target->name = qv_bracketed(names.database) + "." + qv_bracketed(names.schema) + "." +
+                 qv_bracketed(names.table);
   return true;
 }
 
 }  // namespace
 
-char *qv_impl_editgrid_apply(const char *conn_json, const char *database, const char *schema,
-                             const char *table, const char *ops_json, int dry_run) {
-  qv_scoped_conn conn;
-  if (qv_conn_load(conn_json, &conn) != 0) return qv_err_json();
-  if (!table || !*table || !ops_json || !*ops_json) {
-    qv_seterr("table and ops_json are required");
-    return qv_err_json();
-  }
-  schema = eg_pick_schema(schema);
-  const char *db = qv_pick_database(database, &conn);
-  eg_ops_doc doc;
+bool qv_impl_editgrid_apply::check(const qv_conn &conn, qv_session_plan &plan) {
   if (!doc.parse(ops_json)) {
     qv_seterr("ops_json is not valid JSON");
-    return qv_err_json();
+    return false;
   }
-  const rapidjson::Value *ops = doc.operations();
+  ops = doc.operations();
   if (!ops) {
     qv_seterr("ops_json must be a non-empty array of operations");
-    return qv_err_json();
+    return false;
   }
+  if (!names.check(conn, database, schema, table)) return false;
+  plan.database = names.database;
+  return true;
+}
 
-  qv_reset();
-  qv_session session(qv_open(&conn, db));
-  if (!session) return qv_err_json();
+char *qv_impl_editgrid_apply::run(qv_call &call) {
   eg_target target;
-  if (!describe_target(session.get(), db, schema, table, &target)) {
-    session.reset();
-    return qv_err_json();
-  }
+  if (!describe_target(call.db(), names, &target)) return qv_err_json();
   eg_plan plan = eg_build_statements(target, doc, *ops);
   if (!plan.column_error.empty()) {
-    session.reset();
     qv_seterr("%s", plan.column_error.c_str());
     return qv_err_json();
   }
 
   apply_outcome outcome;
   if (dry_run == 0 && plan.op_error.empty()) {
-    outcome = run_in_transaction(session.get(), plan.statements);
+    outcome = run_in_transaction(call.db(), plan.statements);
   } else {
     outcome.ok = plan.op_error.empty();
     outcome.error = plan.op_error;
   }
-  session.reset();
+  call.session.reset();
   return apply_reply(plan.statements, outcome, dry_run != 0);
 }
+
+}  // namespace qv::ops::editgrid

@@ -4,14 +4,13 @@
 #include <vector>
 
 #include "common/capture.h"
-#include "common/conn.h"
-#include "common/operation.h"
+#include "common/names.h"
 #include "common/reply.h"
-#include "editgrid/grid_table.h"
-#include "editgrid/names.h"
+#include "editgrid/editgrid.h"
+#include "exec/catalog.h"
 #include "exec/cursor.h"
-#include "exec/results.h"
-#include "exec/session.h"
+
+namespace qv::ops::editgrid {
 
 namespace {
 
@@ -55,13 +54,14 @@ int read_rows(DBPROCESS *session, const std::string &sql, int rows, qv_reply *ou
     out->end_array();
     return 0;
   }
-  return cur.write_rows(*out, rows) < 0 ? -1 : 0;
+  if (cur.write_rows(*out, rows).failed) return -1;
+  return cur.finish();
 }
 
 void write_columns(qv_reply &r, const qv_grid_cols &columns) {
   r.key("columns");
   r.begin_array();
-  for (const qv_grid_col &c : columns) {
+  for (const qv_table_column &c : columns) {
     r.begin_object();
     r.member_str("name", c.name);
     r.member_str("type", c.type);
@@ -82,41 +82,45 @@ void write_names(qv_reply &r, const char *key, const std::vector<std::string> &n
 
 }  // namespace
 
-char *qv_impl_editgrid_load(const char *conn_json, const char *database, const char *schema,
-                            const char *table, int max_rows) {
-  qv_scoped_conn conn;
-  if (qv_conn_load(conn_json, &conn) != 0) return qv_err_json();
-  if (!table || !*table) {
-    qv_seterr("table is required");
-    return qv_err_json();
-  }
-  schema = eg_pick_schema(schema);
-  int rows = clamp_rows(max_rows);
-  const char *db = qv_pick_database(database, &conn);
-
-  qv_reset();
-  qv_session session(qv_open(&conn, db));
-  if (!session) return qv_err_json();
-  qv_grid_cols columns;
-  if (eg_load_columns(session.get(), schema, table, &columns) != 0 || columns.empty()) {
-    session.reset();
-    qv_seterr("table not found: %s.%s", schema, table);
-    return qv_err_json();
-  }
-  std::vector<std::string> key = pk_columns(session.get(), schema, table);
-  std::string quoted_schema, quoted_table;
-  if (!eg_quote_ident(schema, &quoted_schema) || !eg_quote_ident(table, &quoted_table)) {
-    session.reset();
+bool grid_names::check(const qv_conn &conn, const char *database_arg, const char *schema_arg,
+                       const char *table_arg) {
+  schema = eg_pick_schema(schema_arg);
+  table = table_arg;
+  if (!qv_name_legal(schema) || !qv_name_legal(table) ||
+      !qv_choose_database(database_arg, conn, "invalid identifier", &database)) {
     qv_seterr("invalid identifier");
-    return qv_err_json();
+    return false;
   }
+  return true;
+}
+
+bool qv_impl_editgrid_load::check(const qv_conn &conn, qv_session_plan &plan) {
+  if (!names.check(conn, database, schema, table)) return false;
+  plan.database = names.database;
+  return true;
+}
+
+char *qv_impl_editgrid_load::run(qv_call &call) {
+  qv_grid_cols columns;
+  switch (qv_read_columns(call.db(), names.schema, names.table, qv_column_query::grid, &columns)) {
+    case qv_read::failed: return qv_err_json();
+    case qv_read::absent:
+      qv_seterr("table not found: %s.%s", names.schema, names.table);
+      return qv_err_json();
+    case qv_read::found: break;
+  }
+  std::vector<std::string> key;
+  if (qv_read_primary_key(call.db(), names.schema, names.table, &key) == qv_read::failed)
+    return qv_err_json();
 
   // Whether the load succeeded is known only after the rows were read, but
   // "ok" comes first: the rows are rendered aside and spliced in.
+  int rows = clamp_rows(max_rows);
   qv_reply grid_rows;
-  std::string sql = row_query(rows, columns, quoted_schema + "." + quoted_table, key);
-  int read = read_rows(session.get(), sql, rows, &grid_rows);
-  session.reset();
+  std::string sql =
+      row_query(rows, columns, qv_bracketed(names.schema) + "." + qv_bracketed(names.table), key);
+  int read = read_rows(call.db(), sql, rows, &grid_rows);
+  call.session.reset();
   if (read != 0) return qv_err_json();
 
   qv_reply r;
@@ -132,3 +136,5 @@ char *qv_impl_editgrid_load(const char *conn_json, const char *database, const c
   r.end_object();
   return r.release();
 }
+
+}  // namespace qv::ops::editgrid

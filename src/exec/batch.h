@@ -1,19 +1,24 @@
 // Running one batch of a script and rendering all its result sets.
+// Internal header.
 #pragma once
+
+#include "exec/namespaces.h"
 
 #include <sybdb.h>
 
+namespace qv::common {
 class qv_reply;
+}
+
+namespace qv::exec {
 
 constexpr int kBatchMaxRowsCap = 100000;
 
-// The runner's state for one batch. qv_batch_init opens the "results" array
-// in the reply (when there is one); qv_batch_end closes it.
-struct qv_batch {
-  qv_reply *doc = nullptr;
-};
-
-void qv_batch_init(qv_batch *batch, qv_reply *doc);
-void qv_batch_end(qv_batch *batch);
+// Sends sql and writes "results": [...] into out, one result-set object
+// (columns, rows, truncated) per result set with columns, each with at most
+// max_rows rows (1000 below 1, 100000 at most). A statement that fails
+// inside the batch leaves its error to the messages and the batch goes on.
 // 0 when the batch was sent and all its results were read, else -1.
-int qv_run_batch(DBPROCESS *session, const char *sql, int max_rows, qv_batch *batch);
+int qv_run_batch(DBPROCESS *session, const char *sql, int max_rows, qv_reply &out);
+
+}  // namespace qv::exec

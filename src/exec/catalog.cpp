@@ -1,10 +1,37 @@
 #include "exec/catalog.h"
 
+#include <cstdlib>
+
 #include "common/capture.h"
+#include "common/names.h"
 #include "common/text.h"
 #include "exec/cursor.h"
 
+namespace qv::exec {
+
 namespace {
+
+// The two column queries differ only in the computed flag the grid needs.
+#define QV_COLUMN_SELECT                                                                   \
+  "SELECT c.name AS cname, ty.name + CASE WHEN ty.name IN "                                \
+  "('varchar','char','varbinary','binary','nchar','nvarchar')   THEN '(' + CASE WHEN "     \
+  "c.max_length = -1 THEN 'max'   ELSE CAST(CASE WHEN ty.name IN ('nchar','nvarchar') THEN " \
+  "c.max_length/2   ELSE c.max_length END AS varchar(10)) END + ')'   WHEN ty.name IN "    \
+  "('decimal','numeric')   THEN '(' + CAST(c.precision AS varchar(10)) + ',' + "           \
+  "CAST(c.scale AS varchar(10)) + ')'   ELSE '' END AS ctype, CAST(c.is_identity AS int) AS " \
+  "is_id, "
+#define QV_COLUMN_FROM                                                                     \
+  " FROM sys.columns c JOIN sys.types ty ON ty.user_type_id = c.user_type_id JOIN "        \
+  "sys.tables tb ON tb.object_id = c.object_id JOIN sys.schemas s ON s.schema_id = "      \
+  "tb.schema_id WHERE s.name = N'%s' AND tb.name = N'%s' ORDER BY c.column_id"
+
+constexpr char kScriptColumnQuery[] =
+    QV_COLUMN_SELECT "CAST(c.is_nullable AS int) AS is_null" QV_COLUMN_FROM;
+constexpr char kGridColumnQuery[] = QV_COLUMN_SELECT
+    "CAST(c.is_computed AS int) AS is_comp, CAST(c.is_nullable AS int) AS is_null" QV_COLUMN_FROM;
+
+#undef QV_COLUMN_SELECT
+#undef QV_COLUMN_FROM
 
 constexpr char kKeyQuery[] =
     "SELECT c.name AS cname FROM sys.indexes i JOIN sys.index_columns ic ON ic.object_id = "
@@ -13,26 +40,195 @@ constexpr char kKeyQuery[] =
     "sys.schemas s ON s.schema_id = tb.schema_id WHERE i.is_primary_key = 1 AND s.name = N'%s' "
     "AND tb.name = N'%s' ORDER BY ic.key_ordinal";
 
+// The server cuts long text at the session's TEXTSIZE without a word, so the
+// definition travels with its full length and the limit it was read under.
+constexpr char kDefinitionQuery[] =
+    "SELECT m.definition, DATALENGTH(m.definition) AS def_bytes, @@TEXTSIZE AS text_size "
+    "FROM sys.sql_modules m JOIN sys.objects o ON o.object_id = m.object_id JOIN sys.schemas s "
+    "ON s.schema_id = o.schema_id WHERE s.name = N'%s' AND o.name = N'%s'";
+
+constexpr char kParameterQuery[] =
+    "SELECT p.name AS pname, ty.name AS tname, CAST(p.is_output AS int) AS is_out, "
+    "CAST(p.has_default_value AS int) AS has_def, p.default_value AS dflt FROM sys.parameters p "
+    "JOIN sys.objects o ON o.object_id = p.object_id JOIN sys.schemas s ON s.schema_id = "
+    "o.schema_id JOIN sys.types ty ON ty.user_type_id = p.user_type_id WHERE s.name = N'%s' AND "
+    "o.name = N'%s' ORDER BY p.parameter_id";
+
+constexpr std::size_t kTypeTextBytes = 255;
+constexpr std::size_t kFlagBytes = 15;
+constexpr std::size_t kNumberBytes = 31;
+
+std::string query_for(const char *fmt, std::string_view schema, std::string_view obj) {
+  return qv_formatted(fmt, qv_literal_inside(schema).c_str(), qv_literal_inside(obj).c_str());
+}
+
+// The columns a read needs, found by name in the open result set; false
+// (reason recorded) when one is missing.
+template <std::size_t N>
+bool find_columns(const qv_cursor &cur, const char *const (&names)[N], int (&at)[N]) {
+  for (std::size_t i = 0; i < N; ++i) {
+    at[i] = cur.col(names[i]);
+    if (at[i] == 0) {
+      qv_seterr("the catalog's answer lacks the column %s", names[i]);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Opens sql for a read; false when it failed or gave no result set.
+bool open_read(qv_cursor &cur, const std::string &sql) {
+  int opened = cur.open(sql.c_str());
+  if (opened == 0) qv_seterr("the catalog query returned no result set");
+  return opened == 1;
+}
+
+bool flag(const qv_cursor &cur, int column) { return cur.text(column, kFlagBytes).starts_with('1'); }
+
+long long number(const qv_cursor &cur, int column) {
+  return std::strtoll(cur.text(column, kNumberBytes).c_str(), nullptr, 10);
+}
+
+// The name in column of the current row; false (reason recorded) when it is
+// NULL or empty: a nameless row is no answer.
+bool name_cell(const qv_cursor &cur, int column, std::string *name) {
+  *name = cur.text(column, kCatalogNameBytes);
+  if (!name->empty()) return true;
+  qv_seterr("the catalog returned a row without a name");
+  return false;
+}
+
+// Reads every row of an open read with row(); the outcome of the whole read.
+template <class Row>
+qv_read read_rows(qv_cursor &cur, Row &&row, bool any) {
+  int st;
+  while ((st = cur.next()) == 1) {
+    if (!row()) return qv_read::failed;
+    any = true;
+  }
+  if (st < 0 || cur.finish() != 0) return qv_read::failed;
+  return any ? qv_read::found : qv_read::absent;
+}
+
 }  // namespace
 
-int qv_primary_key_columns(DBPROCESS *session, const std::string &schema_text,
-                           const std::string &table_text, std::vector<std::string> *names) {
-  names->clear();
-  std::string sql = qv_formatted(kKeyQuery, schema_text.c_str(), table_text.c_str());
+qv_read qv_read_columns(DBPROCESS *session, std::string_view schema, std::string_view table,
+                        qv_column_query query, std::vector<qv_table_column> *columns) {
+  columns->clear();
+  bool grid = query == qv_column_query::grid;
   qv_cursor cur(session);
-  int opened = cur.open(sql.c_str());
-  if (opened == 0) qv_seterr("catalog query returned no result set");
-  if (opened != 1) return -1;
-  int name = cur.col("cname");
-  if (name == 0) {
-    qv_seterr("key query lacks cname");
-    return -1;
+  if (!open_read(cur, query_for(grid ? kGridColumnQuery : kScriptColumnQuery, schema, table)))
+    return qv_read::failed;
+  static constexpr const char *kNeeded[] = {"cname", "ctype", "is_id", "is_null"};
+  int at[4];
+  if (!find_columns(cur, kNeeded, at)) return qv_read::failed;
+  int is_comp = grid ? cur.col("is_comp") : 0;
+  if (grid && !is_comp) {
+    qv_seterr("the catalog's answer lacks the column is_comp");
+    return qv_read::failed;
   }
-  int row;
-  while ((row = cur.next()) == 1) names->push_back(cur.text(name, kCatalogNameBytes));
-  if (row < 0 || cur.finish() != 0) {
-    names->clear();
-    return -1;
-  }
-  return 0;
+  qv_read st = read_rows(cur, [&] {
+    qv_table_column c;
+    if (!name_cell(cur, at[0], &c.name)) return false;
+    c.type = cur.text(at[1], kTypeTextBytes);
+    c.is_identity = flag(cur, at[2]);
+    c.nullable = flag(cur, at[3]);
+    c.is_computed = is_comp && flag(cur, is_comp);
+    columns->push_back(std::move(c));
+    return true;
+  }, false);
+  if (st != qv_read::found) columns->clear();
+  return st;
 }
+
+qv_read qv_read_primary_key(DBPROCESS *session, std::string_view schema, std::string_view table,
+                            std::vector<std::string> *names) {
+  names->clear();
+  qv_cursor cur(session);
+  if (!open_read(cur, query_for(kKeyQuery, schema, table))) return qv_read::failed;
+  static constexpr const char *kNeeded[] = {"cname"};
+  int at[1];
+  if (!find_columns(cur, kNeeded, at)) return qv_read::failed;
+  qv_read st = read_rows(cur, [&] {
+    std::string name;
+    if (!name_cell(cur, at[0], &name)) return false;
+    names->push_back(std::move(name));
+    return true;
+  }, false);
+  // Half a key is a wrong key.
+  if (st != qv_read::found) names->clear();
+  return st;
+}
+
+qv_definition qv_read_definition(DBPROCESS *session, std::string_view schema,
+                                 std::string_view obj, std::string *text) {
+  text->clear();
+  qv_cursor cur(session);
+  if (!open_read(cur, query_for(kDefinitionQuery, schema, obj))) return qv_definition::failed;
+  static constexpr const char *kNeeded[] = {"definition", "def_bytes", "text_size"};
+  int at[3];
+  if (!find_columns(cur, kNeeded, at)) return qv_definition::failed;
+  int row = cur.next();
+  if (row < 0) return qv_definition::failed;
+  if (row == 0) return cur.finish() == 0 ? qv_definition::absent : qv_definition::failed;
+  long long bytes = number(cur, at[1]);
+  long long limit = number(cur, at[2]);
+  if (limit > 0 && bytes > limit) {
+    qv_seterr("definition of %.*s.%.*s is %lld bytes, more than the %lld bytes the session "
+              "reads whole",
+              static_cast<int>(schema.size()), schema.data(), static_cast<int>(obj.size()),
+              obj.data(), bytes, limit);
+    return qv_definition::too_long;
+  }
+  // Read straight from db-lib's buffer: the whole text, whatever its size
+  // (character data is already UTF-8 there).
+  const BYTE *data = dbdata(session, at[0]);
+  DBINT len = dbdatlen(session, at[0]);
+  if (data && len > 0) text->assign(reinterpret_cast<const char *>(data), static_cast<std::size_t>(len));
+  if (cur.finish() != 0) {
+    text->clear();
+    return qv_definition::failed;
+  }
+  return text->empty() ? qv_definition::unavailable : qv_definition::found;
+}
+
+qv_read qv_read_parameters(DBPROCESS *session, std::string_view schema, std::string_view obj,
+                           std::vector<qv_parameter> *parameters) {
+  parameters->clear();
+  qv_cursor cur(session);
+  if (!open_read(cur, query_for(kParameterQuery, schema, obj))) return qv_read::failed;
+  static constexpr const char *kNeeded[] = {"pname", "tname", "is_out", "has_def"};
+  int at[4];
+  if (!find_columns(cur, kNeeded, at)) return qv_read::failed;
+  qv_read st = read_rows(cur, [&] {
+    if (cur.is_null(at[0])) {
+      qv_seterr("the catalog returned a row without a name");
+      return false;
+    }
+    // A scalar function's return value is listed with an empty name.
+    qv_parameter p;
+    p.name = cur.text(at[0], kCatalogNameBytes);
+    p.type = cur.text(at[1], kTypeTextBytes);
+    if (p.type.empty()) {
+      qv_seterr("the catalog returned parameter %s without a type", p.name.c_str());
+      return false;
+    }
+    p.is_output = flag(cur, at[2]);
+    p.has_default = flag(cur, at[3]);
+    parameters->push_back(std::move(p));
+    return true;
+  }, false);
+  if (st != qv_read::found) parameters->clear();
+  return st;
+}
+
+std::string qv_bracketed_list(const std::vector<std::string> &names) {
+  std::string list;
+  for (const std::string &name : names) {
+    if (!list.empty()) list += ", ";
+    list += qv_bracketed(name);
+  }
+  return list;
+}
+
+}  // namespace qv::exec

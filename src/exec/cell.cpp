@@ -16,6 +16,8 @@
 #include "common/text.h"
 #include "exec/render.h"
 
+namespace qv::exec {
+
 namespace {
 
 constexpr char hx[] = "0123456789ABCDEF";
@@ -641,3 +643,5 @@ void qv_write_column(qv_reply &w, const qv_col &col) {
   w.member_bool("nullable", col.nullable != 0);
   w.end_object();
 }
+
+}  // namespace qv::exec

@@ -1,13 +1,20 @@
 // Column descriptions, type names, and the rendering of cells and rows.
 #pragma once
 
+#include "exec/namespaces.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 #include <sybdb.h>
 
+namespace qv::common {
 class qv_reply;
+}
+
+namespace qv::exec {
+
 
 constexpr std::size_t kCellBufSize = 65536;  // one cell's text is at most 65535 bytes
 constexpr std::size_t kColNameSize = 256;
@@ -47,3 +54,5 @@ int qv_cell(DBPROCESS *session, int column, char *buf, std::size_t bufsize, int 
 int qv_append_row(DBPROCESS *session, qv_reply *w, const qv_col *cols, int ncols, char *buf,
                   std::size_t bufsize);
 void qv_write_column(qv_reply &w, const qv_col &col);
+
+}  // namespace qv::exec

@@ -5,26 +5,38 @@
 #include "exec/cell.h"
 #include "exec/session.h"
 
+namespace qv::exec {
+
 qv_cursor::~qv_cursor() {
   if (finished_ || qv_session_dead(session_)) return;
   qv_finish_results(session_);
 }
 
 int qv_cursor::open(const char *sql) {
-  const qv_capture *cap = qv_cap();
-  errors_at_send_ = cap->error_count;
-  msgs_at_send_ = cap->msg_count;
+  scope_ = qv_failure_scope();
   described_ = false;
   open_ = false;
   finished_ = true;
   if (qv_send(session_, sql) != 0) return fail();
   finished_ = false;
+  return next_result();
+}
+
+int qv_cursor::next_result() {
+  if (finished_) return 0;
+  if (open_) {
+    int st;
+    while ((st = next()) == 1) {
+    }
+    if (st < 0) return -1;
+  }
+  described_ = false;
   int next = qv_next_result_with_columns(session_);
   if (next < 0) return fail();
   if (next == 0) {
     finished_ = true;
     dbfreebuf(session_);
-    return errors_arrived() ? fail() : 0;
+    return errors_arrived() || qv_session_dead(session_) ? fail() : 0;
   }
   if (errors_arrived()) return fail();
   open_ = true;
@@ -79,19 +91,31 @@ std::string qv_cursor::text(int column, std::size_t max_bytes) const {
   return buf;
 }
 
-int qv_cursor::write_rows(qv_reply &out, int limit) {
+bool qv_cursor::is_null(int column) const {
+  return column == 0 || (dbdatlen(session_, column) == 0 && !dbdata(session_, column));
+}
+
+qv_cursor::rows_written qv_cursor::write_rows(qv_reply &out, int limit) {
+  rows_written written;
   const qv_columns *cols = columns();
   qv_cell_buffer buf;
-  if (!cols || !buf.data) return -1;
+  if (!cols || !buf.data) {
+    written.failed = true;
+    return written;
+  }
   out.begin_array();
-  int count = 0, st;
+  int st;
   while ((st = next()) == 1) {
-    if (count >= limit) continue;  // beyond the limit: read and dropped
+    if (written.count >= limit) {
+      written.truncated = true;  // beyond the limit: read and dropped
+      continue;
+    }
     qv_append_row(session_, &out, cols->cols.get(), cols->count, buf.data, kCellBufSize);
-    ++count;
+    ++written.count;
   }
   out.end_array();
-  return st == 0 && finish() == 0 ? count : -1;
+  written.failed = st < 0;
+  return written;
 }
 
 int qv_cursor::finish() {
@@ -105,17 +129,38 @@ int qv_cursor::finish() {
   return 0;
 }
 
-bool qv_cursor::errors_arrived() const { return qv_cap()->error_count != errors_at_send_; }
+bool qv_cursor::errors_arrived() const { return mode_ == errors::fail && scope_.failed(); }
 
 int qv_cursor::fail() {
   open_ = false;
   if (!finished_ && !qv_session_dead(session_)) qv_finish_results(session_);
   finished_ = true;
   // The first server error of this statement is the reason, in its refined
-  // form; a locked reason (dead session) stays.
-  qv_capture *cap = qv_cap();
-  if (!cap->reason_locked) qv_seterr_first_error_since(msgs_at_send_);
-  if (!cap->err[0]) qv_seterr("query failed");
-  cap->has_err = 1;
+  // form; a locked reason (dead session, cancelled call) stays. A script's
+  // batch leaves its errors to the messages.
+  if (mode_ == errors::fail) scope_.record_reason("query failed");
   return -1;
 }
+
+int qv_run_statement(DBPROCESS *session, const char *sql, long long *rows) {
+  qv_cursor cur(session);
+  if (cur.open(sql) < 0 || cur.finish() != 0) return -1;
+  if (rows) *rows = dbcount(session);
+  return 0;
+}
+
+int qv_read_scalar(DBPROCESS *session, const char *sql, std::size_t max_bytes, std::string *out) {
+  out->clear();
+  qv_cursor cur(session);
+  int opened = cur.open(sql);
+  if (opened <= 0) return opened;
+  int row = cur.next();
+  if (row == 1) *out = cur.text(1, max_bytes);
+  if (row < 0 || cur.finish() != 0) {
+    out->clear();
+    return -1;
+  }
+  return row;
+}
+
+}  // namespace qv::exec

@@ -7,6 +7,8 @@
 
 #include "common/reply.h"
 
+namespace qv::exec {
+
 namespace {
 
 constexpr char kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -293,3 +295,5 @@ bool qv_number_from_text(std::string_view t, char *out, std::size_t outsize, std
   *outlen = o;
   return true;
 }
+
+}  // namespace qv::exec

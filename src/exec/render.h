@@ -3,11 +3,15 @@
 // JSON number form of cell.cpp) would give, without dbconvert's cost.
 #pragma once
 
+#include "exec/namespaces.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 #include <sybdb.h>
+
+namespace qv::exec {
 
 // Longest text any of these writes (a date and time with seven fraction
 // digits and an offset is 37 bytes; a 38-digit decimal with sign and point
@@ -39,3 +43,5 @@ std::size_t qv_render_money_number(std::int64_t units, char *out);
 // -> "-12.5"): trailing fraction zeros dropped. False when the text is not a
 // plain decimal number or does not fit outsize.
 bool qv_number_from_text(std::string_view t, char *out, std::size_t outsize, std::size_t *outlen);
+
+}  // namespace qv::exec

@@ -7,6 +7,8 @@
 #include "common/reply.h"
 #include "exec/session.h"
 
+namespace qv::exec {
+
 void qv_columns::freer::operator()(qv_col *p) const { std::free(p); }
 
 qv_cell_buffer::qv_cell_buffer() : data(static_cast<char *>(std::malloc(kCellBufSize))) {
@@ -74,101 +76,15 @@ int qv_load_columns(DBPROCESS *session, bool ask_nullable, qv_columns *out) {
   return 0;
 }
 
-void qv_write_columns(qv_reply &w, const qv_columns &cols) {
-  w.key("columns");
+void qv_write_column_array(qv_reply &w, const qv_columns &cols) {
   w.begin_array();
   for (int i = 0; i < cols.count; ++i) qv_write_column(w, cols.cols.get()[i]);
   w.end_array();
 }
 
-qv_row_stats qv_write_rows(DBPROCESS *session, const qv_columns &cols, int limit, qv_reply *w,
-                           char *buf) {
-  qv_row_stats stats;
-  if (w) {
-    w->key("rows");
-    w->begin_array();
-  }
-  for (;;) {
-    STATUS st = dbnextrow(session);
-    if (st == NO_MORE_ROWS) break;
-    if (st == FAIL) {
-      stats.dead = qv_session_dead(session);
-      break;
-    }
-    if (qv_cancel_results_if_asked(session)) {
-      stats.cancelled = true;
-      break;
-    }
-    if (stats.count >= limit) {
-      stats.truncated = true;
-      stats.dead = !drain_rows(session);
-      stats.cancelled = qv_cancel_requested();
-      break;
-    }
-    qv_append_row(session, w, cols.cols.get(), cols.count, buf, kCellBufSize);
-    ++stats.count;
-  }
-  if (w) w->end_array();
-  return stats;
+void qv_write_columns(qv_reply &w, const qv_columns &cols) {
+  w.key("columns");
+  qv_write_column_array(w, cols);
 }
 
-namespace {
-
-int reader_limit(int max_rows) { return max_rows < 1 ? kDefaultMaxRows : max_rows; }
-
-// The first result set of sql, with or without its column objects.
-int select_first(DBPROCESS *session, const char *sql, int max_rows, qv_reply *w, int *row_count,
-                 bool with_columns) {
-  if (row_count) *row_count = 0;
-  if (qv_send(session, sql) != 0) return -1;
-  if (qv_next_result_with_columns(session) != 1) {
-    qv_finish_results(session);
-    return -1;
-  }
-  qv_columns cols;
-  if (qv_load_columns(session, false, &cols) != 0) return -1;
-  qv_cell_buffer buf;
-  if (!buf.data) return -1;
-  if (w && with_columns) qv_write_columns(*w, cols);
-  qv_row_stats stats = qv_write_rows(session, cols, reader_limit(max_rows), w, buf.data);
-  if (row_count) *row_count = stats.count;
-  if (stats.failed()) return -1;
-  qv_finish_results(session);
-  return 0;
-}
-
-}  // namespace
-
-int qv_select_to_json(DBPROCESS *session, const char *sql, int max_rows, qv_reply *w,
-                      int *row_count) {
-  return select_first(session, sql, max_rows, w, row_count, true);
-}
-
-int qv_select_rows_only(DBPROCESS *session, const char *sql, int max_rows, qv_reply *w,
-                        int *row_count) {
-  return select_first(session, sql, max_rows, w, row_count, false);
-}
-
-int qv_scalar(DBPROCESS *session, const char *sql, char *buf, std::size_t bufsize) {
-  if (buf && bufsize) buf[0] = '\0';
-  if (qv_send(session, sql) != 0) return -1;
-  if (qv_next_result_with_columns(session) != 1) {
-    qv_finish_results(session);
-    return -1;
-  }
-  STATUS st = dbnextrow(session);
-  if (st == NO_MORE_ROWS || st == FAIL) {
-    qv_finish_results(session);
-    return -1;
-  }
-  if (qv_cell(session, 1, buf, bufsize, nullptr) != 0 && buf && bufsize) buf[0] = '\0';
-  qv_finish_results(session);
-  return 0;
-}
-
-int qv_exec_simple(DBPROCESS *session, const char *sql) {
-  if (qv_send(session, sql) != 0) return -1;
-  qv_finish_results(session);
-  const qv_capture *cap = qv_cap();
-  return (cap->has_err && cap->fatal) ? -1 : 0;
-}
+}  // namespace qv::exec

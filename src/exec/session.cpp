@@ -9,7 +9,9 @@
 #include "common/capture.h"
 #include "common/names.h"
 #include "common/text.h"
-#include "exec/results.h"
+#include "exec/cursor.h"
+
+namespace qv::exec {
 
 namespace {
 
@@ -85,8 +87,9 @@ struct login_wait_scope {
 // Connects and logs in, within the call's own login time-out. db-lib's login
 // time-out is one short process-wide tick; the error handler keeps waiting
 // until this call's deadline. A TCP connect that ran out of its tick is
-// tried again while time is left.
-DBPROCESS *connect_within(LOGINREC *login, const char *address, int timeout_s) {
+// tried again while time is left; scope then covers the last attempt only.
+DBPROCESS *connect_within(LOGINREC *login, const char *address, int timeout_s,
+                          qv_failure_scope *scope) {
   login_wait_scope wait(timeout_s);
   for (;;) {
     qv_login_state()->connect_timed_out = false;
@@ -95,13 +98,14 @@ DBPROCESS *connect_within(LOGINREC *login, const char *address, int timeout_s) {
         qv_stop_if_cancelled())
       return session;
     qv_clear_err();
+    *scope = qv_failure_scope();
   }
 }
 
 // The reason for a failed open: the first error the server sent during the
 // attempt, else what db-lib recorded, else a generic text.
-void record_open_failure(const qv_conn *conn) {
-  if (qv_seterr_first_error()) return;
+void record_open_failure(const qv_failure_scope &login, const qv_conn *conn) {
+  if (login.take_server_error()) return;
   if (!qv_err()[0]) qv_seterr("unable to connect to %s:%d", conn->host, conn->port);
 }
 
@@ -134,13 +138,11 @@ struct dbclose_deleter {
 };
 using opening_session = std::unique_ptr<DBPROCESS, dbclose_deleter>;
 
-void set_text_size(DBPROCESS *session) {
-  dbfreebuf(session);
-  if (dbcmd(session, kTextSizeStatement) == SUCCEED && dbsqlexec(session) == SUCCEED)
-    qv_finish_results(session);
-  else if (!qv_session_dead(session))
-    dbcancel(session);
-  dbfreebuf(session);
+// The session's settings. A failure here is not the call's failure: the
+// server's default settings are used then.
+void apply_settings(DBPROCESS *session) {
+  qv_cursor cur(session, qv_cursor::errors::go_on);
+  if (cur.open(kTextSizeStatement) >= 0) cur.finish();
 }
 
 }  // namespace
@@ -149,6 +151,11 @@ int qv_dbinit_once() {
   try {
     std::call_once(g_dbinit_once, [] {
       if (dbinit() == FAIL) throw std::runtime_error("dbinit");
+      // dbinit puts db-lib's own callbacks back (whose answer to a lost
+      // connection is to end the process): ours go in right after it,
+      // whatever a thread registered before.
+      dberrhandle(qv_err_handler);
+      dbmsghandle(qv_msg_handler);
       // The only process-wide time-out ever set: the login tick. Statement
       // time-outs are pinned per session.
       dbsetlogintime(kLoginTickS);
@@ -164,11 +171,6 @@ int qv_dbinit_once() {
 
 DBPROCESS *qv_open(const qv_conn *conn, const char *database) {
   if (qv_dbinit_once() != 0) return nullptr;
-  // db-lib would cut a name at its first invalid byte: another database.
-  if (database && !qv_utf8_valid(database, std::strlen(database))) {
-    qv_seterr("database name is not valid UTF-8");
-    return nullptr;
-  }
   cancel_registration registration(conn->tag);
   int timeout = effective_timeout(conn);
 
@@ -181,17 +183,17 @@ DBPROCESS *qv_open(const qv_conn *conn, const char *database) {
 
   char address[kAddressSize];
   qv_format_cut(address, sizeof address, "%s:%d", conn->host, conn->port);
-  qv_cap()->fatal = 0;
-  opening_session session(connect_within(login.get(), address, timeout));
+  qv_failure_scope login_scope;
+  opening_session session(connect_within(login.get(), address, timeout, &login_scope));
   login.reset();
-  if (!session || qv_cap()->fatal || qv_stop_if_cancelled()) {
+  if (!session || login_scope.failed() || qv_stop_if_cancelled()) {
     session.reset();
-    if (!qv_cancel_requested()) record_open_failure(conn);
+    if (!qv_cancel_requested()) record_open_failure(login_scope, conn);
     return nullptr;
   }
   dbsetinterrupt(session.get(), cancel_check, cancel_handle);
   pin_statement_timeout(session.get(), timeout);
-  set_text_size(session.get());
+  apply_settings(session.get());
   // Always bracketed here: db-lib would send a name that already starts with
   // "[" and ends with "]" unquoted, so such a database name would run as
   // T-SQL. For every other name the text db-lib sends is the same.
@@ -234,3 +236,5 @@ int qv_send(DBPROCESS *session, const char *sql) {
   }
   return 0;
 }
+
+}  // namespace qv::exec

@@ -1,11 +1,15 @@
 // Server sessions: db-lib initialisation, opening and closing.
 #pragma once
 
+#include "exec/namespaces.h"
+
 #include <memory>
 
 #include <sybdb.h>
 
 #include "common/conn.h"
+
+namespace qv::exec {
 
 constexpr char kTextSizeStatement[] = "SET TEXTSIZE 4194304";
 constexpr char kClientHostName[] = "quorvex";
@@ -33,3 +37,5 @@ using qv_session = std::unique_ptr<DBPROCESS, qv_session_closer>;
 int qv_send(DBPROCESS *session, const char *sql);
 // True when db-lib reports the session's connection as dead.
 bool qv_session_dead(DBPROCESS *session);
+
+}  // namespace qv::exec

@@ -1,7 +1,9 @@
 // The Stop button: signals every call running under a tag.
 #include "common/cancel.h"
-#include "common/operation.h"
 #include "common/reply.h"
+#include "query/query.h"
+
+namespace qv::ops::query {
 
 char *qv_impl_cancel(const char *tag) {
   qv_reply r;
@@ -12,3 +14,5 @@ char *qv_impl_cancel(const char *tag) {
   r.end_object();
   return r.release();
 }
+
+}  // namespace qv::ops::query

@@ -1,14 +1,13 @@
 // Ending another server session by its id.
 #include <cstdio>
 
-#include "common/capture.h"
-#include "common/conn.h"
-#include "common/operation.h"
 #include "common/outcome.h"
 #include "common/reply.h"
 #include "common/text.h"
-#include "exec/results.h"
-#include "exec/session.h"
+#include "exec/cursor.h"
+#include "query/query.h"
+
+namespace qv::ops::query {
 
 namespace {
 
@@ -18,23 +17,22 @@ constexpr std::size_t kKillStatementSize = 64;
 
 }  // namespace
 
-char *qv_impl_kill_spid(const char *conn_json, int spid) {
-  qv_scoped_conn conn;
-  if (qv_conn_load(conn_json, &conn) != 0) return qv_err_json();
+bool qv_impl_kill_spid::check(const qv_conn &, qv_session_plan &plan) {
   if (spid < kMinSpid || spid > kMaxSpid) {
     qv_seterr("spid out of range: %d", spid);
-    return qv_err_json();
+    return false;
   }
-  qv_reset();
-  qv_session session(qv_open(&conn, "master"));
-  if (!session) return qv_err_json();
+  plan.database = "master";
+  return true;
+}
 
+char *qv_impl_kill_spid::run(qv_call &call) {
   std::int32_t start = qv_now_ms();
   char statement[kKillStatementSize];
   std::snprintf(statement, sizeof statement, "KILL %d", spid);
-  bool ok = qv_exec_simple(session.get(), statement) == 0 && !qv_cap()->fatal;
+  bool ok = qv_run_statement(call.db(), statement) == 0;
   std::int32_t end = qv_now_ms();
-  session.reset();
+  call.session.reset();
 
   qv_reply r;
   r.begin_object();
@@ -45,3 +43,5 @@ char *qv_impl_kill_spid(const char *conn_json, int spid) {
   r.end_object();
   return r.release();
 }
+
+}  // namespace qv::ops::query

@@ -1,9 +1,16 @@
-// Writing the capture record's server messages into a reply.
+// Writing the recorded server messages into a reply. Internal header.
 #pragma once
 
-class qv_reply;
-struct qv_capture;
+#include "exec/namespaces.h"
 
-// Writes "messages": [...] with every message from *cursor on and moves the
-// cursor past them. With a null reply the messages are only consumed.
-void add_messages(qv_reply *w, const qv_capture *cap, int *cursor);
+namespace qv::common {
+class qv_reply;
+}
+
+namespace qv::ops::query {
+
+// Writes "messages": [...] with every recorded message from *cursor on and
+// moves the cursor past them.
+void add_messages(qv_reply &w, int *cursor);
+
+}  // namespace qv::ops::query

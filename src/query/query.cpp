@@ -1,26 +1,20 @@
 // The query window: runs a script batch by batch on one session.
+#include "query/query.h"
+
 #include <cstdlib>
 #include <cstring>
 
 #include "common/cancel.h"
 #include "common/capture.h"
-#include "common/conn.h"
-#include "common/operation.h"
 #include "common/outcome.h"
 #include "common/reply.h"
-#include "common/split.h"
 #include "common/text.h"
 #include "exec/batch.h"
-#include "exec/session.h"
 #include "query/messages.h"
 
-namespace {
+namespace qv::ops::query {
 
-// Owns the batches of a split script.
-struct batch_list_guard {
-  qv_batch_list list;
-  ~batch_list_guard() { qv_batch_list_free(&list); }
-};
+namespace {
 
 // A script the splitter found no batch in is sent whole, as batch 1.
 int use_whole_script(qv_batch_list *list, const char *sql) {
@@ -46,11 +40,8 @@ bool run_batches(DBPROCESS *session, const qv_batch_list &list, int max_rows, qv
     }
     r.begin_object();
     r.member_int("batch", i + 1);
-    qv_batch batch;
-    qv_batch_init(&batch, &r);
-    if (qv_run_batch(session, list.items[i], max_rows, &batch) != 0) ok = false;
-    qv_batch_end(&batch);
-    add_messages(&r, qv_cap(), cursor);
+    if (qv_run_batch(session, list.items[i], max_rows, r) != 0) ok = false;
+    add_messages(r, cursor);
     r.end_object();
   }
   r.end_array();
@@ -59,49 +50,37 @@ bool run_batches(DBPROCESS *session, const qv_batch_list &list, int max_rows, qv
 
 }  // namespace
 
-char *qv_impl_query(const char *conn_json, const char *database, const char *sql, int max_rows,
-                    int timeout_s) {
-  qv_scoped_conn conn;
-  if (qv_conn_load(conn_json, &conn) != 0) return qv_err_json();
-  if (!sql || !*sql) {
-    qv_seterr("sql is required");
-    return qv_err_json();
-  }
+bool qv_impl_query::check(const qv_conn &conn, qv_session_plan &plan) {
   long long bad = qv_utf8_invalid_at(sql, std::strlen(sql));
   if (bad >= 0) {
     qv_seterr("sql is not valid UTF-8 (byte %lld)", bad);
-    return qv_err_json();
+    return false;
   }
-  if (timeout_s > 0) conn.timeout_s = timeout_s > kMaxTimeoutS ? kMaxTimeoutS : timeout_s;
-  const char *db = qv_pick_database(database, &conn);
-
-  qv_reset();
-  qv_session session(qv_open(&conn, db));
-  if (!session) return qv_err_json();
-  std::int32_t start = qv_now_ms();
-  int spid = dbspid(session.get());
-
-  batch_list_guard batches;
-  if (qv_split_go(sql, &batches.list) != 0) {
-    session.reset();
+  if (!qv_choose_database(database, conn, "invalid database name", &plan.database)) return false;
+  if (timeout_s > 0) plan.timeout_s = timeout_s > kMaxTimeoutS ? kMaxTimeoutS : timeout_s;
+  if (qv_split_go(sql, &split.list) != 0) {
     qv_seterr("batch split failed");
-    return qv_err_json();
+    return false;
   }
-  if (batches.list.count == 0 && use_whole_script(&batches.list, sql) != 0) {
-    session.reset();
+  if (split.list.count == 0 && use_whole_script(&split.list, sql) != 0) {
     qv_seterr("out of memory");
-    return qv_err_json();
+    return false;
   }
+  return true;
+}
 
+char *qv_impl_query::run(qv_call &call) {
+  std::int32_t start = qv_now_ms();
+  int spid = dbspid(call.db());
   qv_reply r;
   r.begin_object();
   int cursor = 0;
-  bool ok = run_batches(session.get(), batches.list, max_rows, r, &cursor);
+  bool ok = run_batches(call.db(), split.list, max_rows, r, &cursor);
   std::int32_t end = qv_now_ms();
-  session.reset();
+  call.session.reset();
   if (cursor == 0) {
     int fresh = 0;
-    add_messages(&r, qv_cap(), &fresh);
+    add_messages(r, &fresh);
   }
   r.member_bool("ok", ok);
   r.member_int("spid", spid);
@@ -110,3 +89,5 @@ char *qv_impl_query(const char *conn_json, const char *database, const char *sql
   r.end_object();
   return r.release();
 }
+
+}  // namespace qv::ops::query

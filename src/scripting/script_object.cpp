@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "common/capture.h"
-#include "common/conn.h"
-#include "common/operation.h"
+#include "common/names.h"
 #include "common/reply.h"
-#include "exec/session.h"
-#include "scripting/names.h"
+#include "common/text.h"
 #include "scripting/scripting.h"
+
+namespace qv::ops::scripting {
 
 namespace {
 
@@ -36,8 +36,6 @@ script_action find_action(const char *name) {
   return nullptr;
 }
 
-bool empty(const char *s) { return !s || !*s; }
-
 char *reply_of(const script_result &res) {
   qv_reply r;
   r.begin_object();
@@ -60,34 +58,26 @@ char *reply_of(const script_result &res) {
 
 }  // namespace
 
-char *qv_impl_script_object(const char *conn_json, const char *database, const char *kind,
-                            const char *schema, const char *obj, const char *action) {
-  qv_scoped_conn conn;
-  if (qv_conn_load(conn_json, &conn) != 0) return qv_err_json();
-  if (empty(kind) || empty(obj) || empty(action)) {
-    qv_seterr("kind, obj and action are required");
-    return qv_err_json();
-  }
-  if (empty(schema)) schema = kDefaultSchema;
-  const char *db = qv_pick_database(database, &conn);
-  script_action run = find_action(action);
-  if (!run) {
+bool qv_impl_script_object::check(const qv_conn &conn, qv_session_plan &plan) {
+  if (!schema || !*schema) schema = kDefaultSchema;
+  run_action = find_action(action);
+  if (!run_action) {
     qv_seterr("unknown action: %s", action);
-    return qv_err_json();
+    return false;
   }
-
-  qv_reset();
-  qv_session session(qv_open(&conn, db));
-  if (!session) return qv_err_json();
-  if (!legal_name(schema) || !legal_name(obj)) {
-    session.reset();
+  if (!qv_name_legal(schema) || !qv_name_legal(obj)) {
     qv_seterr("invalid identifier");
-    return qv_err_json();
+    return false;
   }
+  if (!qv_choose_database(database, conn, "invalid database name", &db)) return false;
+  plan.database = db;
+  return true;
+}
 
+char *qv_impl_script_object::run(qv_call &call) {
   script_target t;
-  t.session = session.get();
-  t.database = db;
+  t.session = call.db();
+  t.database = db.c_str();
   t.kind = kind;
   t.schema = schema;
   t.obj = obj;
@@ -96,8 +86,17 @@ char *qv_impl_script_object(const char *conn_json, const char *database, const c
 
   script_result res;
   res.title = t.title;
-  int rc = run(t, &res);
-  session.reset();
+  int rc = run_action(t, &res);
+  call.session.reset();
   if (rc != 0) return qv_err_json();
   return reply_of(res);
 }
+
+int refuse_unreadable(const script_target &t, const char *what) {
+  std::string reason = qv_err_msg();
+  qv_seterr_force("cannot script %s.%s: its %s cannot be read (%s)", t.schema, t.obj, what,
+                  reason.c_str());
+  return -1;
+}
+
+}  // namespace qv::ops::scripting

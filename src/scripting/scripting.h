@@ -1,12 +1,18 @@
-// Object scripting: the object every action scripts, what an action hands
-// back to the frame, and the actions themselves.
+// Object scripting: the operation, the object every action scripts, what an
+// action hands back, and the actions themselves. Internal header.
 #pragma once
+
+#include "exec/namespaces.h"
 
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <sybdb.h>
+
+#include "exec/frame.h"
+
+namespace qv::ops::scripting {
 
 // One object to script, with the names every action uses. The texts are the
 // caller's (schema after the "dbo" default), already checked as legal names.
@@ -32,6 +38,22 @@ struct script_result {
 // Every action returns 0, or -1 with its message recorded.
 using script_action = int (*)(const script_target &, script_result *);
 
+// Scripts one object: checks the names, kind and action before any login,
+// then runs the action in the object's database.
+struct qv_impl_script_object : qv_operation {
+  const char *database;
+  const char *kind;
+  const char *schema;
+  const char *obj;
+  const char *action;
+
+  script_action run_action = nullptr;
+  std::string db{};
+
+  bool check(const qv_conn &conn, qv_session_plan &plan);
+  char *run(qv_call &call);
+};
+
 int script_select_top(const script_target &t, script_result *out);
 int script_create(const script_target &t, script_result *out);
 int script_alter(const script_target &t, script_result *out);
@@ -43,7 +65,8 @@ int script_delete(const script_target &t, script_result *out);
 int script_exec_params(const script_target &t, script_result *out);
 int script_table_props(const script_target &t, script_result *out);
 
-// Overwrites the first upper-case CREATE of a module script with ALTER when
-// it starts a word and the module does not already alter itself (CREATE OR
-// ALTER). Exposed for the unit tests.
-void alter_first_create(std::string &script);
+// A catalog read that failed leaves no script: records "cannot script
+// <schema>.<obj>: its <what> cannot be read (<reason>)" and returns -1.
+int refuse_unreadable(const script_target &t, const char *what);
+
+}  // namespace qv::ops::scripting

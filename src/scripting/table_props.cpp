@@ -1,9 +1,12 @@
 // Properties of one user table: its names, row count and allocated pages.
 #include "common/capture.h"
+#include "common/names.h"
+#include "common/text.h"
 #include "exec/catalog.h"
-#include "scripting/catalog.h"
-#include "scripting/names.h"
+#include "exec/cursor.h"
 #include "scripting/scripting.h"
+
+namespace qv::ops::scripting {
 
 namespace {
 
@@ -21,30 +24,38 @@ constexpr char kRowQuery[] =
     "pt.index_id IN (0,1) AND s.name = N'%s' AND tb.name = N'%s'";
 constexpr char kUserTableType[] = "U";
 constexpr char kPropsTitle[] = "Table Properties";
-constexpr std::size_t kCountSize = 64;
+constexpr std::size_t kCountBytes = 63;
 
-// The count a query gives as text; empty when it failed or gave NULL.
-std::string count_of(const script_target &t, const std::string &sql) {
-  char buf[kCountSize];
-  catalog_scalar(t.session, sql, buf, sizeof buf);
-  return buf;
+// The count a query gives as text (empty for NULL); false (reason
+// recorded) when the read failed.
+bool count_of(const script_target &t, const char *what, const std::string &sql,
+              std::string *count) {
+  if (qv_read_scalar(t.session, sql.c_str(), kCountBytes, count) >= 0) return true;
+  refuse_unreadable(t, what);
+  return false;
 }
 
 }  // namespace
 
 int script_table_props(const script_target &t, script_result *out) {
-  std::string schema = literal_text(t.schema), obj = literal_text(t.obj);
-  char found[kCatalogNameBytes + 1];
+  std::string schema = qv_literal_inside(t.schema), obj = qv_literal_inside(t.obj);
+  std::string found;
   std::string exists = qv_formatted(kExistenceQuery, schema.c_str(), obj.c_str(), kUserTableType);
-  if (catalog_scalar(t.session, exists, found, sizeof found) != 1 || !found[0]) {
+  int row = qv_read_scalar(t.session, exists.c_str(), kCatalogNameBytes, &found);
+  if (row < 0) return refuse_unreadable(t, "catalog entry");
+  if (row == 0 || found.empty()) {
     qv_seterr("table not found: %s.%s", t.schema, t.obj);
     return -1;
   }
-  std::string pages = count_of(t, qv_formatted(kPageQuery, schema.c_str(), obj.c_str()));
-  std::string rows = count_of(t, qv_formatted(kRowQuery, schema.c_str(), obj.c_str()));
+  std::string pages, rows;
+  if (!count_of(t, "page count", qv_formatted(kPageQuery, schema.c_str(), obj.c_str()), &pages) ||
+      !count_of(t, "row count", qv_formatted(kRowQuery, schema.c_str(), obj.c_str()), &rows))
+    return -1;
   out->title = kPropsTitle;
   out->sql_null = true;
   out->props = {{"schema", t.schema}, {"name", t.obj}, {"rows", rows},
                 {"used_pages", pages}, {"database", t.database}};
   return 0;
 }
+
+}  // namespace qv::ops::scripting

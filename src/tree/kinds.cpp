@@ -4,6 +4,10 @@
 #include <cstring>
 #include <iterator>
 
+#include "common/text.h"
+
+namespace qv::ops::tree {
+
 namespace {
 
 // Names reach the catalog as Unicode literals (N'...') so that names outside
@@ -113,15 +117,13 @@ const qv_node_kind *qv_find_node_kind(const char *name) {
   return nullptr;
 }
 
-int qv_node_query(const qv_node_kind &kind, const char *schema, const char *obj, char *buf,
-                  std::size_t bufsize) {
-  int n = 0;
+std::string qv_node_query(const qv_node_kind &kind, const char *schema, const char *obj) {
   switch (kind.names) {
-    case qv_name_use::none: n = std::snprintf(buf, bufsize, "%s", kind.sql); break;
-    case qv_name_use::schema_obj: n = std::snprintf(buf, bufsize, kind.sql, schema, obj); break;
-    case qv_name_use::schema_obj_twice:
-      n = std::snprintf(buf, bufsize, kind.sql, schema, obj, schema, obj);
-      break;
+    case qv_name_use::schema_obj: return qv_formatted(kind.sql, schema, obj);
+    case qv_name_use::schema_obj_twice: return qv_formatted(kind.sql, schema, obj, schema, obj);
+    case qv_name_use::none: break;
   }
-  return (n < 0 || static_cast<std::size_t>(n) >= bufsize) ? -1 : 0;
+  return kind.sql;
 }
+
+}  // namespace qv::ops::tree

@@ -2,7 +2,12 @@
 // query that lists the node's children and how those rows become nodes.
 #pragma once
 
+#include "exec/namespaces.h"
+
 #include <cstddef>
+#include <string>
+
+namespace qv::ops::tree {
 
 // Which caller-supplied names a kind's query takes, in placeholder order.
 enum class qv_name_use {
@@ -25,7 +30,8 @@ struct qv_node_kind {
 // The kind called name (case-sensitive), or null when there is none.
 const qv_node_kind *qv_find_node_kind(const char *name);
 
-// Formats kind's query into buf with the escaped names it uses. -1 when the
-// text does not fit.
-int qv_node_query(const qv_node_kind &kind, const char *schema, const char *obj, char *buf,
-                  std::size_t bufsize);
+// kind's query with the names it uses: schema and obj are the insides of
+// N'...' literals (quotes doubled).
+std::string qv_node_query(const qv_node_kind &kind, const char *schema, const char *obj);
+
+}  // namespace qv::ops::tree

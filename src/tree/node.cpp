@@ -6,6 +6,8 @@
 #include "common/reply.h"
 #include "exec/cursor.h"
 
+namespace qv::ops::tree {
+
 qv_tree_node node_new(const char *id, const char *kind, const char *label, const char *sub) {
   return {id, kind, label, (sub && *sub) ? sub : nullptr};
 }
@@ -60,3 +62,5 @@ int emit_rows(qv_tree_ctx &ctx, const char *sql, const char *kind, const char *i
   if (st < 0) return -1;
   return cur.finish();
 }
+
+}  // namespace qv::ops::tree

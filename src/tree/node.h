@@ -2,11 +2,18 @@
 // catalog query into nodes, streamed straight into the reply.
 #pragma once
 
+#include "exec/namespaces.h"
+
 #include <cstddef>
 
 #include <sybdb.h>
 
+namespace qv::common {
 class qv_reply;
+}
+
+namespace qv::ops::tree {
+
 
 // Limits callers can observe: a node's label and sub text keep at most
 // kNodeTextSize - 1 bytes (cut on a character boundary).
@@ -42,3 +49,5 @@ void node_add(qv_tree_ctx &ctx, const qv_tree_node &node);
 // answer: the caller discards the reply.
 int emit_rows(qv_tree_ctx &ctx, const char *sql, const char *kind, const char *id_prefix,
               const char *label_name, const char *sub_name);
+
+}  // namespace qv::ops::tree

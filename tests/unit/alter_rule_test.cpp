@@ -2,9 +2,11 @@
 
 #include <string>
 
-#include "scripting/scripting.h"
+#include "scripting/alter_rule.h"
 
 namespace {
+
+using qv::ops::scripting::alter_first_create;
 
 TEST(AlterRule, OverwritesOnlyAFirstCreateThatStartsAWordAndDoesNotAlterAlready) {
   const char *cases[][2] = {

@@ -9,6 +9,8 @@
 
 namespace {
 
+using namespace qv::common;
+
 DBPROCESS *const kSession = reinterpret_cast<DBPROCESS *>(0x1);
 
 int msg(DBINT number, int severity, const char *text, int state = 1, int line = 3) {
@@ -24,14 +26,14 @@ int dberr(DBPROCESS *session, int severity, int number, const char *text, const 
 
 // "err|has_err|fatal|msg_count"
 std::string status() {
-  const qv_capture *c = qv_cap();
-  return std::string(c->err) + "|" + std::to_string(c->has_err) + "|" +
-         std::to_string(c->fatal) + "|" + std::to_string(c->msg_count);
+  qv_record_flags f = qv_flags();
+  return std::string(qv_err()) + "|" + std::to_string(f.has_err) + "|" +
+         std::to_string(f.fatal) + "|" + std::to_string(qv_message_count());
 }
 
 // "type number/severity/state/line/rows text"
 std::string row(int i) {
-  const qv_msg &m = qv_cap()->msgs[i];
+  const qv_msg &m = qv_message(i);
   return std::string(m.type) + " " + std::to_string(m.number) + "/" + std::to_string(m.severity) +
          "/" + std::to_string(m.state) + "/" + std::to_string(m.line) + "/" +
          std::to_string(m.rows_affected) + " " + m.text;
@@ -61,10 +63,10 @@ TEST_F(Capture, MessageTableKeepsTheFirst256AndStillRecordsLaterErrors) {
 
 TEST_F(Capture, TextsAreCutOnCharacterBoundaries) {
   msg(50000, 10, std::string(1500, 'x').c_str());
-  EXPECT_EQ(std::string(qv_cap()->msgs[0].text), std::string(1023, 'x'));
+  EXPECT_EQ(std::string(qv_message(0).text), std::string(1023, 'x'));
   // Byte 1023 would fall inside the last character: the whole character goes.
   msg(50000, 10, (std::string(1022, 'a') + "\xC3\xA9").c_str());
-  EXPECT_EQ(std::string(qv_cap()->msgs[1].text), std::string(1022, 'a'));
+  EXPECT_EQ(std::string(qv_message(1).text), std::string(1022, 'a'));
 
   qv_seterr("%s", std::string(3000, 'e').c_str());
   EXPECT_EQ(std::strlen(qv_err()), 2047u);
@@ -127,7 +129,7 @@ TEST_F(Capture, EnvelopeRefinesTheGenericDbLibText) {
   qv_reset();
   qv_add_msg("error", 1, 16, 1, 1, 0, "ignored");
   EXPECT_EQ(envelope(), R"({"ok":false,"error":"unknown error"})");
-  qv_cap()->fatal = 1;
+  dberr(nullptr, 16, 20018, "General SQL Server error: Check messages from the SQL Server");
   EXPECT_STREQ(qv_err_msg(), "ignored (msg 1, severity 16, state 1, line 1)");
 
   qv_seterr("bad \"name\"\tx\xFF");
@@ -160,7 +162,6 @@ TEST_F(Capture, SessionKillingErrorLocksTheReason) {
     qv_reset();
     dberr(kSession, 6, killer, "session died");
     const std::string reason = "session died (dberr=" + std::to_string(killer) + ")";
-    qv_cap()->has_err = 0;
     qv_seterr("follow-up");
     dberr(kSession, 9, 20047, "DBPROCESS is dead");
     msg(3621, 16, "statement terminated");
@@ -182,6 +183,44 @@ TEST_F(Capture, SessionKillingErrorLocksTheReason) {
   dberr(kSession, 16, 20018, "General SQL Server error");
   qv_seterr("after");
   EXPECT_STREQ(qv_err(), "after");
+}
+
+// A scope sees only what happened since it began: failures (server errors,
+// db-lib errors above severity 10, connection failures) and its own first
+// server error as the reason.
+TEST_F(Capture, FailureScopesCountAndExplainTheirOwnStatement) {
+  msg(208, 16, "before the scope");
+  qv_failure_scope clean;
+  msg(50000, 10, "information is no failure");
+  dberr(kSession, 9, 20047, "db-lib trouble below severity 11");
+  EXPECT_FALSE(clean.failed());
+
+  qv_failure_scope statement;
+  msg(547, 16, "first of the statement");
+  msg(3621, 16, "second");
+  EXPECT_TRUE(statement.failed());
+  qv_seterr("something else");
+  statement.record_reason("fallback");
+  EXPECT_STREQ(qv_err(), "first of the statement (msg 547, severity 16, state 1, line 3)");
+
+  qv_failure_scope connect;
+  dberr(nullptr, 9, SYBECONN, "unable to connect");
+  EXPECT_TRUE(connect.failed());
+  qv_failure_scope quiet;
+  qv_reset();
+  quiet.record_reason("fallback");
+  EXPECT_STREQ(qv_err(), "fallback");
+
+  // A dead session's reason stays; only take_server_error replaces it.
+  qv_reset();
+  qv_failure_scope dying;
+  msg(1205, 13, "deadlock victim");
+  dberr(kSession, 9, SYBESEOF, "Unexpected EOF from the server");
+  dying.record_reason("fallback");
+  EXPECT_STREQ(qv_err(), "Unexpected EOF from the server (dberr=20017)");
+  EXPECT_TRUE(dying.take_server_error());
+  EXPECT_STREQ(qv_err(), "deadlock victim (msg 1205, severity 13, state 1, line 3)");
+  EXPECT_FALSE(qv_failure_scope().take_server_error());
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 
 namespace {
 
+using namespace qv::common;
+
 // "-1:error" on failure, else "host|user|password|database|app_name|port|timeout_s|encrypt".
 std::string parse(const char *json) {
   qv_conn c;
@@ -70,18 +72,25 @@ TEST(ConnParse, FailuresReportTheFirstProblem) {
 }
 
 TEST(ConnParse, PortAndTimeoutFallBackOrClamp) {
-  const std::pair<const char *, const char *> cases[] = {
-      {R"("port":0)", "1433|10"},          {R"("port":70000)", "1433|10"},
-      {R"("port":"1500")", "1433|10"},     {R"("port":1500.9)", "1500|10"},
-      {R"("port":65535)", "65535|10"},     {R"("port":4294967297)", "1|10"},
-      {R"("port":"x","port":2000)", "1433|10"},
+  const char kOutOfRange[] = "-1:conn_json.port is out of range";
+  const std::pair<const char *, std::string> cases[] = {
+      {R"("port":0)", "1433|10"},          {R"("port":-1)", "1433|10"},
+      {R"("port":null)", "1433|10"},       {R"("port":1)", "1|10"},
+      {R"("port":65535)", "65535|10"},     {R"("port":65536)", kOutOfRange},
+      {R"("port":70000)", kOutOfRange},    {R"("port":4294968729)", kOutOfRange},
+      {R"("port":-4294967296)", kOutOfRange},
+      {R"("port":"1500")", kOutOfRange},   {R"("port":1500.9)", kOutOfRange},
+      {R"("port":true)", kOutOfRange},
+      {R"("port":"x","port":2000)", kOutOfRange},
       {R"("timeout_s":0)", "1433|10"},     {R"("timeout_s":-3)", "1433|10"},
       {R"("timeout_s":500)", "1433|120"},  {R"("timeout_s":30)", "1433|30"},
       {R"("timeout_s":120)", "1433|120"},  {R"("timeout_s":1.5)", "1433|1"},
   };
-  for (const auto &[member, expected] : cases)
-    EXPECT_EQ(parse(doc(member).c_str()), "h|u|||quorvex-dbdesk-core|" + std::string(expected) + "|0")
-        << member;
+  for (const auto &[member, expected] : cases) {
+    std::string want = expected.starts_with("-1:") ? expected
+                                                    : "h|u|||quorvex-dbdesk-core|" + expected + "|0";
+    EXPECT_EQ(parse(doc(member).c_str()), want) << member;
+  }
 }
 
 // Credentials and targets go whole up to db-lib's limits and are refused
@@ -104,7 +113,16 @@ TEST(ConnParse, LoginFieldsAreWholeOrRefused) {
       {R"("database":")" + repeat("\xE8\xA1\xA8", 128) + R"(")",
        "h|u||" + repeat("\xE8\xA1\xA8", 128) + "|quorvex-dbdesk-core|1433|10|0"},
       {R"("database":")" + std::string(385, 'd') + R"(")",
-       "-1:conn_json.database is longer than 384 bytes"},
+       "-1:conn_json.database is not a legal database name"},
+      {R"("database":")" + std::string(129, 'd') + R"(")",
+       "-1:conn_json.database is not a legal database name"},
+      {R"("database":"a\tb")", "-1:conn_json.database is not a legal database name"},
+      {R"("database":"a\u0000b")", "-1:conn_json.database is not a legal database name"},
+      {R"("database":"a]b'c")", "h|u||a]b'c|quorvex-dbdesk-core|1433|10|0"},
+      {R"("database":"")", "h|u|||quorvex-dbdesk-core|1433|10|0"},
+      {R"("app_name":"a\u0000b")", "-1:conn_json.app_name contains U+0000"},
+      {R"("password":"\udc00")", "-1:conn_json is not valid JSON"},
+      {R"("tag":"x\ud800")", "-1:conn_json is not valid JSON"},
       {R"("password":"se\u0000cret")", "-1:conn_json.password contains U+0000"},
       {R"("user":"sa\u0000x")", "-1:conn_json.user contains U+0000"},
       {R"("app_name":")" + repeat("\xE2\x82\xAC", 22) + R"(")",

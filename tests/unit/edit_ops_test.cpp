@@ -13,6 +13,8 @@
 
 namespace {
 
+using namespace qv::ops::editgrid;
+
 TEST(EditStatements, UpdatesAndDeletesAlwaysCarryTheWholeKey) {
   const char *numbers[] = {"0", "-7", "19.99", "1e-3", "-1.5E+300", "18446744073709551616"};
   std::mt19937 rng(20261208);

@@ -18,6 +18,9 @@
 #include "common/text.h"
 #include "exec/render.h"
 
+using namespace qv::common;
+using namespace qv::exec;
+
 namespace {
 
 class RenderDiff : public ::testing::Test {

@@ -8,6 +8,8 @@
 #include <limits>
 #include <string>
 
+using namespace qv::common;
+
 namespace {
 
 std::string take(qv_reply &r) {

@@ -2,12 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
-extern thread_local int g_split_alloc_budget;
-
 namespace {
+
+using namespace qv::common;
+
+// An allocator that lets `budget` allocations through and fails every later
+// one.
+int budget = 0;
+void *rationed_realloc(void *p, std::size_t size) {
+  if (budget == 0) return nullptr;
+  --budget;
+  return std::realloc(p, size);
+}
 
 using Batches = std::vector<std::string>;
 
@@ -95,11 +105,10 @@ TEST(SplitGo, ManyBatchesUnderAllocationFailure) {
   Batches expected;
   std::string script = many_batches(expected);
   int rc = -1;
-  for (int budget = 0; rc != 0 && budget < 100; ++budget) {
+  for (int allowed = 0; rc != 0 && allowed < 100; ++allowed) {
     qv_batch_list list{};
-    g_split_alloc_budget = budget;
-    rc = qv_split_go(script.c_str(), &list);
-    g_split_alloc_budget = -1;
+    budget = allowed;
+    rc = qv_split_go(script.c_str(), &list, rationed_realloc);
     Batches got(list.items, list.items + list.count);
     qv_batch_list_free(&list);
     ASSERT_LE(got.size(), expected.size());

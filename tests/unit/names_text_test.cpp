@@ -6,53 +6,59 @@
 #include <string>
 #include <thread>
 
-#include "common/escape.h"
+#include "common/names.h"
 #include "common/text.h"
 
 namespace {
 
-// Escapes into a buffer of outsize bytes; "(refused)" on refusal.
-std::string sql(const char *in, std::size_t outsize = 64) {
-  char out[64];
-  return qv_sql_escape(in, out, outsize) == 0 ? std::string(out) : "(refused)";
+using namespace qv::common;
+
+std::string repeated(const std::string &s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
 }
 
-std::string ident(const char *in, std::size_t outsize = 64) {
-  char out[64];
-  return qv_ident_escape(in, out, outsize) == 0 ? std::string(out) : "(refused)";
+// The one rule for names, in every operation: well-formed UTF-8, no control
+// character, 1 to 128 UTF-16 code units; brackets and quotes are legal.
+TEST(Names, OneLegalityRuleForEveryName) {
+  const std::string euro = "\xE2\x82\xAC";         // 3 bytes, 1 code unit
+  const std::string emoji = "\xF0\x9F\x98\x80";    // 4 bytes, 2 code units
+  struct {
+    std::string name;
+    bool legal;
+  } cases[] = {
+      {"Orders", true},
+      {"a]b'c[d\"e", true},
+      {"my-app db", true},
+      {repeated(euro, 128), true},
+      {repeated(euro, 128) + "a", false},
+      {repeated(emoji, 64), true},
+      {repeated(emoji, 64) + "a", false},
+      {std::string(129, 'a'), false},
+      {"", false},
+      {"a\tb", false},
+      {"a\nb", false},
+      {"a\x7F", false},
+      {"a\x1F", false},
+      {std::string("a\0b", 3), false},
+      {"caf\xC3", false},
+      {"\xED\xB0\x80", false},  // a lone surrogate, as a \u escape decodes it
+  };
+  for (const auto &c : cases) EXPECT_EQ(qv_name_legal(c.name), c.legal) << c.name;
 }
 
-TEST(SqlEscape, DoublesQuotesRefusesControlBytesAndMustFit) {
-  EXPECT_EQ(sql("O'Brien"), "O''Brien");
-  EXPECT_EQ(sql(""), "");
-  EXPECT_EQ(sql("a\tb\nc\rd"), "a\tb\nc\rd");
-  EXPECT_EQ(sql("\x7F\xC3\xA9\xFF"), "\x7F\xC3\xA9\xFF");
-  EXPECT_EQ(sql("a\x01"), "(refused)");
-  EXPECT_EQ(sql("\x1F"), "(refused)");
-
-  EXPECT_EQ(sql("ab", 3), "ab");
-  EXPECT_EQ(sql("abc", 3), "(refused)");
-  EXPECT_EQ(sql("'", 3), "''");
-  EXPECT_EQ(sql("a'", 4), "a''");
-  EXPECT_EQ(sql("ab'", 4), "(refused)");  // the pair would straddle the end
-  EXPECT_EQ(sql("", 2), "(refused)");
-  char out[8];
-  EXPECT_EQ(qv_sql_escape(nullptr, out, sizeof out), -1);
-  EXPECT_EQ(qv_sql_escape("a", nullptr, 8), -1);
-}
-
-TEST(IdentEscape, BracketsNamesAndRefusesWhatCannotBeQuoted) {
-  EXPECT_EQ(ident("Orders"), "[Orders]");
-  EXPECT_EQ(ident(""), "[]");
-  EXPECT_EQ(ident("a[b c'\xC3\xA9"), "[a[b c'\xC3\xA9]");
-  EXPECT_EQ(ident("a]b"), "(refused)");
-  EXPECT_EQ(ident("a\tb"), "(refused)");
-  EXPECT_EQ(ident("abcde", 8), "[abcde]");
-  EXPECT_EQ(ident("abcdef", 8), "(refused)");
-  EXPECT_EQ(ident("", 4), "(refused)");
-  char out[8];
-  EXPECT_EQ(qv_ident_escape(nullptr, out, sizeof out), -1);
-  EXPECT_EQ(qv_ident_escape("a", nullptr, 8), -1);
+TEST(Names, QuotingAndLiterals) {
+  EXPECT_EQ(qv_bracketed("Orders"), "[Orders]");
+  EXPECT_EQ(qv_bracketed("a]b]]"), "[a]]b]]]]]");
+  EXPECT_EQ(qv_literal_inside("O'Brien"), "O''Brien");
+  EXPECT_EQ(qv_literal("it's"), "N'it''s'");
+  EXPECT_EQ(qv_literal(""), "N''");
+  // Caller texts: anything but U+0000 and broken UTF-8.
+  EXPECT_TRUE(qv_text_legal("a\tb\x01\x7F'"));
+  EXPECT_TRUE(qv_text_legal(""));
+  EXPECT_FALSE(qv_text_legal(std::string("a\0b", 3)));
+  EXPECT_FALSE(qv_text_legal("\xC3"));
 }
 
 // "a", "é", "€", "😀": characters of 1, 2, 3 and 4 bytes ending at 1, 3, 6, 10.
