@@ -4,6 +4,10 @@
 # project, the installed dbdesk, the Python module and the Node example.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# Include layering first: a wrong include fails here before any build starts.
+echo "=== include layers ==="
+bash "$root/scripts/check-layers-test.sh"
+bash "$root/scripts/check-layers.sh" "$root"
 bash "$root/scripts/install-deps.sh"
 jobs="$(nproc)"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
