@@ -30,39 +30,33 @@ struct admin_request {
   char *reply(qv_call &call) const;
 };
 
-// The activity monitor: sessions, waits, expensive queries, blocking.
-struct qv_impl_activity : qv_operation {
-  const char *view;
-
+// What the three operations share: check() fills the request, run() runs it.
+struct admin_operation : qv_operation {
   admin_request request{};
-
-  bool check(const qv_conn &conn, qv_session_plan &plan);
   char *run(qv_call &call) { return request.reply(call); }
 };
 
+// The activity monitor: sessions, waits, expensive queries, blocking.
+struct qv_impl_activity : admin_operation {
+  const char *view;
+  bool check(const qv_conn &conn, qv_session_plan &plan);
+};
+
 // Storage: files, shrink, backup, backup history.
-struct qv_impl_storage : qv_operation {
+struct qv_impl_storage : admin_operation {
   const char *database;
   const char *action;
   const char *arg;
-
-  admin_request request{};
-
   bool check(const qv_conn &conn, qv_session_plan &plan);
-  char *run(qv_call &call) { return request.reply(call); }
 };
 
 // Administration: jobs and job control, logins, database users, the error
 // log, the query store.
-struct qv_impl_admin : qv_operation {
+struct qv_impl_admin : admin_operation {
   const char *kind;
   const char *database;
   const char *arg;
-
-  admin_request request{};
-
   bool check(const qv_conn &conn, qv_session_plan &plan);
-  char *run(qv_call &call) { return request.reply(call); }
 };
 
 // The job-control statement for arg, the JSON document

@@ -3,7 +3,7 @@
 // qv_cancel_tag signals each of them. The signalled call notices on its own
 // thread (login ticks, db-lib's interrupt polling while it waits for the
 // server, its row loops, before each statement) and stops there: db-lib is
-// never touched from the cancelling thread.
+// never touched from the cancelling thread. Internal header.
 #pragma once
 
 #include <cstdint>

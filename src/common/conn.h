@@ -1,4 +1,5 @@
 // Connection settings and the connection document that carries them.
+// Internal header.
 #pragma once
 
 #include <cstddef>

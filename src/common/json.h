@@ -1,5 +1,5 @@
 // RapidJSON configuration shared by every file that reads or writes JSON.
-// Include this instead of RapidJSON's headers directly.
+// Include this instead of RapidJSON's headers directly. Internal header.
 #pragma once
 
 #define RAPIDJSON_HAS_STDSTRING 1

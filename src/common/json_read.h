@@ -1,4 +1,5 @@
 // Strict reading of the JSON documents callers pass in, and member lookup.
+// Internal header.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-// The closing "error" member every reply ends with.
+// The closing "error" member every reply ends with. Internal header.
 #pragma once
 
 namespace qv::common {

@@ -104,6 +104,24 @@ void qv_out::make_room(std::size_t extra) {
   if (limit_ < need) limit_ = need;  // never less than what was asked for
 }
 
+namespace {
+
+// Writes the escape e of the ASCII byte c ("\\n", or "\\u00XX" when e is
+// 'u'); returns the end.
+inline char *put_escape(char *o, unsigned char c, char e) {
+  *o++ = '\\';
+  *o++ = e;
+  if (e == 'u') {
+    *o++ = '0';
+    *o++ = '0';
+    *o++ = kHexDigits[c >> 4];
+    *o++ = kHexDigits[c & 0x0F];
+  }
+  return o;
+}
+
+}  // namespace
+
 void qv_out::append_json_string(const char *s, std::size_t n) {
   Reserve(2 + 6 * n);  // at most six bytes out per byte in (\u00XX)
   char *o = buf_ + len_;
@@ -131,14 +149,7 @@ void qv_out::append_json_string(const char *s, std::size_t n) {
         continue;
       }
       flush();
-      *o++ = '\\';
-      *o++ = e;
-      if (e == 'u') {
-        *o++ = '0';
-        *o++ = '0';
-        *o++ = kHexDigits[c >> 4];
-        *o++ = kHexDigits[c & 0x0F];
-      }
+      o = put_escape(o, c, e);
       pending = ++i;
       continue;
     }

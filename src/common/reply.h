@@ -2,7 +2,7 @@
 // these. Output is compact, keys come in the order they are written, and the
 // finished text is one malloc-allocated NUL-terminated buffer handed to the
 // caller without a copy. Running out of memory throws std::bad_alloc, which
-// the exported functions turn into the error envelope.
+// the exported functions turn into the error envelope. Internal header.
 #pragma once
 
 #include <cstddef>

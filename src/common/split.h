@@ -1,4 +1,4 @@
-// Cutting a T-SQL script into batches at GO separator lines.
+// Cutting a T-SQL script into batches at GO separator lines. Internal header.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 // Small text helpers shared by every operation: UTF-8 aware cutting and
 // copying, formatting into fixed buffers, heap copies, the millisecond clock
-// and wiping of secrets.
+// and wiping of secrets. Internal header.
 #pragma once
 
 #include <cstdarg>

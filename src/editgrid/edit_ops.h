@@ -1,6 +1,6 @@
 // The edit operations document and the statements built from it. Building
 // is a pure function of the table description and the document: no session
-// is involved, so it can be tested (and fuzzed) on its own.
+// is involved, so it can be tested (and fuzzed) on its own. Internal header.
 #pragma once
 
 #include "exec/namespaces.h"

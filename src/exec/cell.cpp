@@ -488,6 +488,30 @@ qv_cell_path path_of(int code, qv_json_kind kind, bool dates_in_c_locale) {
   return qv_cell_path::general;
 }
 
+// An integer cell: a JSON number, or its quoted text when negative.
+inline void put_integer(qv_out &o, int code, const BYTE *data) {
+  long long v;
+  integer_value(code, data, &v);
+  if (v >= 0) return put_uint64(o, static_cast<std::uint64_t>(v));
+  char *p = o.at();
+  *p = '"';
+  p = std::to_chars(p + 1, p + 1 + kIntegerTextMax, v).ptr;
+  *p++ = '"';
+  o.end_at(p);
+}
+
+// A date or time cell as its quoted text, rendered in place; false when
+// its bytes are not a value of its type.
+inline bool put_date(qv_out &o, int code, const BYTE *data, DBINT len) {
+  char *p = o.at();
+  std::size_t n;
+  if (!date_text(code, data, len, p + 1, &n)) return false;
+  p[0] = '"';
+  p[n + 1] = '"';
+  o.end_at(p + n + 2);
+  return true;
+}
+
 // Writes the current row's cell of col; the same JSON as render_value
 // followed by write_value. The common paths render straight into the reply.
 void write_cell(DBPROCESS *session, int column, qv_out &o, const qv_col &col, char *buf,
@@ -500,17 +524,9 @@ void write_cell(DBPROCESS *session, int column, qv_out &o, const qv_col &col, ch
   const DBINT len = dbdatlen(session, column);
   if (!data && len == 0) return put_null(o);
   std::size_t n;
-  long long v;
   switch (col.path) {
     case qv_cell_path::integer:
-      integer_value(col.type_code, data, &v);
-      if (v >= 0) return put_uint64(o, static_cast<std::uint64_t>(v));
-      // Negative integers are written as their quoted text.
-      p = o.at();
-      *p = '"';
-      p = std::to_chars(p + 1, p + 1 + kIntegerTextMax, v).ptr;
-      *p++ = '"';
-      return o.end_at(p);
+      return put_integer(o, col.type_code, data);
     case qv_cell_path::bit:
       return put_bool(o, *data != 0);
     case qv_cell_path::float8:
@@ -526,13 +542,7 @@ void write_cell(DBPROCESS *session, int column, qv_out &o, const qv_col &col, ch
       if (exact_number_of(col.type_code, data, len, p, &n)) return o.end_at(p + n);
       break;
     case qv_cell_path::date:
-      if (bufsize <= kRenderedMax) break;
-      p = o.at();
-      if (date_text(col.type_code, data, len, p + 1, &n)) {
-        p[0] = '"';
-        p[n + 1] = '"';
-        return o.end_at(p + n + 2);
-      }
+      if (bufsize > kRenderedMax && put_date(o, col.type_code, data, len)) return;
       break;
     case qv_cell_path::hex:
       if (bufsize >= 3) return put_hex(o, data, len, bufsize);

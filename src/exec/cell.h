@@ -1,4 +1,5 @@
 // Column descriptions, type names, and the rendering of cells and rows.
+// Internal header.
 #pragma once
 
 #include "exec/namespaces.h"

@@ -1,6 +1,7 @@
 // Texts of date, time and exact numeric cells built straight from the binary
 // values db-lib hands out, byte for byte what dbconvert to SYBCHAR (and the
 // JSON number form of cell.cpp) would give, without dbconvert's cost.
+// Internal header.
 #pragma once
 
 #include "exec/namespaces.h"

@@ -1,4 +1,5 @@
 // Server sessions: db-lib initialisation, opening and closing.
+// Internal header.
 #pragma once
 
 #include "exec/namespaces.h"

@@ -79,19 +79,19 @@ char *dbdesk_core_editgrid_apply(const char *conn_json, const char *database, co
 
 char *dbdesk_core_activity(const char *conn_json, const char *view) {
   return qv_run_operation({{"conn_json", conn_json}, {"view", view}},
-                          admin::qv_impl_activity{{conn_json}, view});
+                          admin::qv_impl_activity{{{conn_json}}, view});
 }
 
 char *dbdesk_core_storage(const char *conn_json, const char *database, const char *action,
                           const char *arg) {
   return qv_run_operation({{"conn_json", conn_json}, {"action", action}},
-                          admin::qv_impl_storage{{conn_json}, database, action, arg});
+                          admin::qv_impl_storage{{{conn_json}}, database, action, arg});
 }
 
 char *dbdesk_core_admin(const char *conn_json, const char *kind, const char *database,
                         const char *arg) {
   return qv_run_operation({{"conn_json", conn_json}, {"kind", kind}},
-                          admin::qv_impl_admin{{conn_json}, kind, database, arg});
+                          admin::qv_impl_admin{{{conn_json}}, kind, database, arg});
 }
 
 char *dbdesk_core_cancel(const char *tag) {

@@ -1,5 +1,6 @@
 // The explorer's vocabulary: every node kind it can expand, with the catalog
 // query that lists the node's children and how those rows become nodes.
+// Internal header.
 #pragma once
 
 #include "exec/namespaces.h"

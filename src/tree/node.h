@@ -1,5 +1,6 @@
 // The explorer's node objects and the routine that turns the rows of one
 // catalog query into nodes, streamed straight into the reply.
+// Internal header.
 #pragma once
 
 #include "exec/namespaces.h"
