@@ -119,7 +119,7 @@ TEST_F(Hardening, LoginTimeOutsBelongToTheirCall) {
 }
 
 TEST_F(Hardening, ConnectTestWhoseSessionDiedIsAFailure) {
-  server.on("SELECT @@version", {tds::Drop{}});
+  server.on(qvtest::statement("session.version"), {tds::Drop{}});
   Reply dead = take(dbdesk_core_connect_test("127.0.0.1", server.port(), "sa", "secret", nullptr,
                                              0, 5));
   EXPECT_FALSE(dead["ok"].GetBool()) << dead.text;
@@ -127,7 +127,8 @@ TEST_F(Hardening, ConnectTestWhoseSessionDiedIsAFailure) {
 
   // A probe that merely fails on a live session keeps the session's answer.
   server.clear_handlers();
-  server.on("SELECT DB_NAME()", {tds::StatementError{tds::error(229, "permission denied")}});
+  server.on(qvtest::statement("session.database"),
+            {tds::StatementError{tds::error(229, "permission denied")}});
   Reply live = take(dbdesk_core_connect_test("127.0.0.1", server.port(), "sa", "secret", nullptr,
                                              0, 5));
   EXPECT_TRUE(live["ok"].GetBool()) << live.text;

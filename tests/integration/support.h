@@ -6,12 +6,14 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #define RAPIDJSON_HAS_STDSTRING 1
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "golden/golden.h"
 #include "quorvex/dbdesk_core.h"
 #include "tds_server/server.h"
 
@@ -50,6 +52,16 @@ inline std::string keys_of(const rapidjson::Value &obj) {
     k += it->name.GetString();
   }
   return k;
+}
+
+// The batches of one session opened in database (bracketed as db-lib's USE
+// sends it) that then ran statements: the library's text size comes first,
+// then db-lib's switch to the database.
+inline std::vector<std::string> session_batches(const std::string &database,
+                                                const std::vector<std::string> &statements = {}) {
+  std::vector<std::string> out = {statement("session.text_size"), "use " + database};
+  out.insert(out.end(), statements.begin(), statements.end());
+  return out;
 }
 
 // A test server per test, with every session closed at the end.
