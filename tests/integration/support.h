@@ -73,12 +73,16 @@ class ServerTest : public ::testing::Test {
         << "a session was left open";
   }
 
-  std::string conn(const std::string &extra = "") const {
+  // The connection document of the test server for user and password, with
+  // extra members (JSON text without braces) appended.
+  std::string conn_as(const std::string &user, const std::string &password,
+                      const std::string &extra = "") const {
     std::string s = "{\"host\":\"127.0.0.1\",\"port\":" + std::to_string(server.port()) +
-                    ",\"user\":\"sa\",\"password\":\"secret\"";
+                    ",\"user\":\"" + user + "\",\"password\":\"" + password + "\"";
     if (!extra.empty()) s += "," + extra;
     return s + "}";
   }
+  std::string conn(const std::string &extra = "") const { return conn_as("sa", "secret", extra); }
 
   Reply query(const std::string &sql, int max_rows = 0, const char *database = nullptr,
               int timeout_s = 0, const std::string &extra = "") {
@@ -97,3 +101,13 @@ class ServerTest : public ::testing::Test {
 };
 
 }  // namespace qvtest
+
+// The shared pieces every test file names unqualified.
+using qvtest::doubled;
+using qvtest::json;
+using qvtest::keys_of;
+using qvtest::Reply;
+using qvtest::ServerTest;
+using qvtest::session_batches;
+using qvtest::statement;
+using qvtest::take;
