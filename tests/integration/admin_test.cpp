@@ -9,14 +9,6 @@
 
 namespace {
 
-using qvtest::json;
-using qvtest::keys_of;
-using qvtest::Reply;
-using qvtest::ServerTest;
-using qvtest::session_batches;
-using qvtest::statement;
-using qvtest::take;
-
 constexpr char kRowsetKeys[] = "ok,columns,rows,row_count,error";
 
 // A database name's quoted identifier, n times over, for the views that
@@ -198,8 +190,7 @@ TEST_F(Admin, RefusalsComeAsTheEnvelopeBeforeAnyLogin) {
                "conn_json is not valid JSON");
   EXPECT_TRUE(server.logins().empty());
 
-  const std::string wrong = R"({"host":"127.0.0.1","user":"sa","password":"wrong","port":)" +
-                            std::to_string(server.port()) + "}";
+  const std::string wrong = conn_as("sa", "wrong");
   EXPECT_EQ(keys_of(take(dbdesk_core_admin(wrong.c_str(), "logins", nullptr, nullptr)).doc), "ok,error");
 }
 

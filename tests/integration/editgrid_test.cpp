@@ -8,14 +8,6 @@
 
 namespace {
 
-using qvtest::json;
-using qvtest::keys_of;
-using qvtest::Reply;
-using qvtest::ServerTest;
-using qvtest::doubled;
-using qvtest::session_batches;
-using qvtest::statement;
-using qvtest::take;
 using tds::Type;
 using strings = std::vector<std::string>;
 
@@ -27,13 +19,6 @@ std::string column_query(const std::string &schema, const std::string &table) {
 }
 std::string key_query(const std::string &schema, const std::string &table) {
   return statement("catalog.primary_key", {doubled(schema), doubled(table)});
-}
-
-tds::ResultSet result(std::vector<tds::Column> columns, std::vector<tds::Row> rows = {}) {
-  tds::ResultSet rs;
-  rs.columns = std::move(columns);
-  rs.rows = std::move(rows);
-  return rs;
 }
 
 struct col {
@@ -132,7 +117,7 @@ TEST_F(EditGrid, LoadDescribesColumnsKeyAndRowsSelectedByName) {
 
 TEST_F(EditGrid, LoadClampsTheRowCount) {
   define({{"id"}}, {"id"});
-  server.on_regex("^SELECT TOP", {result({{"id", Type::Int}}, {{"1"}})});
+  server.on_regex("^SELECT TOP", {result_set({{"id", Type::Int}}, {{"1"}})});
   const std::pair<int, int> cases[] = {{0, 200}, {-5, 200}, {1, 1}, {5000, 5000}, {5001, 5000}};
   for (auto [asked, top] : cases) {
     server.clear_records();
@@ -147,7 +132,7 @@ TEST_F(EditGrid, LoadClampsTheRowCount) {
 TEST_F(EditGrid, LoadWithoutKeyIsReadOnlyAndUnordered) {
   define({{"a"}, {"b"}}, {});
   server.on("SELECT TOP (5) [a], [b] FROM [dbo].[Orders]",
-            {result({{"a", Type::Int}, {"b", Type::Int}}, {{"1", "2"}})});
+            {result_set({{"a", Type::Int}, {"b", Type::Int}}, {{"1", "2"}})});
   Reply r = load("Orders", 5);
   EXPECT_TRUE(r["ok"].GetBool()) << r.text;
   EXPECT_EQ(json(r["pk_columns"]), "[]");
@@ -169,7 +154,7 @@ TEST_F(EditGrid, LoadListsAWideKeyButOrdersByItsFirstSixteenColumns) {
   }
   define(cols, key);
   std::string row_query = "SELECT TOP (1) " + select + " FROM [dbo].[Orders] ORDER BY " + order;
-  server.on(row_query, {result({{"k1", Type::Int}})});
+  server.on(row_query, {result_set({{"k1", Type::Int}})});
   Reply r = load("Orders", 1);
   EXPECT_TRUE(r["ok"].GetBool()) << r.text;
   EXPECT_EQ(r["pk_columns"].Size(), 17u);
@@ -208,7 +193,7 @@ TEST_F(EditGrid, TableNamesAreQuotedOrRefused) {
   for (const auto &c : cases) {
     server.clear_handlers();
     define({{"id"}}, {"id"}, c.table);
-    server.on_regex("^SELECT TOP", {result({{"id", Type::Int}})});
+    server.on_regex("^SELECT TOP", {result_set({{"id", Type::Int}})});
     Reply r = load(c.table.c_str(), 1);
     EXPECT_EQ(c.error.empty() ? "(null)" : c.error, error_of(r)) << c.table;
     if (c.error.empty()) {
@@ -460,10 +445,6 @@ TEST_F(EditGridRun, TheFirstFailureRollsEverythingBack) {
     EXPECT_EQ(after_catalog(), c.batches);
   }
 }
-
-}  // namespace
-
-namespace {
 
 // Stopped while the first statement runs: the server is told to stop, the
 // second statement is never sent, and the transaction is rolled back.

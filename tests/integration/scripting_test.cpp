@@ -8,32 +8,24 @@
 
 namespace {
 
-using qvtest::json;
-using qvtest::keys_of;
-using qvtest::Reply;
-using qvtest::ServerTest;
-using qvtest::take;
 using tds::Type;
 
 constexpr int kTextSize = 4194304;
 
 // The catalog query called name for schema.obj, the names as the insides of N'...'.
 std::string catalog(const char *name, const std::string &schema, const std::string &obj) {
-  return qvtest::statement(name, {qvtest::doubled(schema), qvtest::doubled(obj)});
+  return statement(name, {doubled(schema), doubled(obj)});
 }
 // The user-table existence check of table_props, which also names the type.
 std::string table_exists(const std::string &schema, const std::string &table) {
-  return qvtest::statement("scripting.table_exists",
-                           {qvtest::doubled(schema), qvtest::doubled(table), "U"});
+  return statement("scripting.table_exists",
+                           {doubled(schema), doubled(table), "U"});
 }
 
 tds::Column text_col(const char *name, int length = 128) { return {name, Type::NVarChar, length, 0, 0, true}; }
 tds::Column int_col(const char *name) { return {name, Type::Int, 0, 0, 0, true}; }
 tds::ResultSet one_text(const char *name, std::vector<tds::Row> rows) {
-  tds::ResultSet rs;
-  rs.columns = {text_col(name, 64)};
-  rs.rows = std::move(rows);
-  return rs;
+  return result_set({text_col(name, 64)}, std::move(rows));
 }
 
 struct Col {
@@ -151,7 +143,7 @@ TEST_F(Scripting, ReplyFrameDefaultsAndExactBatches) {
                          "\"-- select_top - dbo.Orders\\r\\nSELECT TOP (1000) [Orders].* FROM "
                          "[master].[dbo].[Orders] WITH (NOLOCK)\\r\\n-- ORDER BY\\r\\n\","
                          "\"params\":[],\"props\":{},\"error\":null}");
-  EXPECT_EQ(sent(), qvtest::session_batches("[master]"));
+  EXPECT_EQ(sent(), session_batches("[master]"));
 }
 
 TEST_F(Scripting, NamesAreCheckedAfterOpeningAndQuotedWhenLegal) {
@@ -293,7 +285,7 @@ TEST_F(Scripting, TablePropertiesReportCountsAsText) {
   r = script("table", "O'Brien", "table_props");
   EXPECT_EQ(json(r["props"]), "{\"schema\":\"dbo\",\"name\":\"O'Brien\",\"rows\":\"1000\","
                               "\"used_pages\":\"24\",\"database\":\"Sales\"}");
-  EXPECT_EQ(sent(), qvtest::session_batches(
+  EXPECT_EQ(sent(), session_batches(
                         "[Sales]", {table_exists("dbo", "O'Brien"),
                                     catalog("scripting.table_pages", "dbo", "O'Brien"),
                                     catalog("scripting.table_rows", "dbo", "O'Brien")}));

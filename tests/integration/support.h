@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #define RAPIDJSON_HAS_STDSTRING 1
@@ -52,6 +53,14 @@ inline std::string keys_of(const rapidjson::Value &obj) {
     k += it->name.GetString();
   }
   return k;
+}
+
+// A result set the test server answers with.
+inline tds::ResultSet result_set(std::vector<tds::Column> columns, std::vector<tds::Row> rows = {}) {
+  tds::ResultSet rs;
+  rs.columns = std::move(columns);
+  rs.rows = std::move(rows);
+  return rs;
 }
 
 // The batches of one session opened in database (bracketed as db-lib's USE
@@ -105,6 +114,7 @@ class ServerTest : public ::testing::Test {
 // The shared pieces every test file names unqualified.
 using qvtest::doubled;
 using qvtest::json;
+using qvtest::result_set;
 using qvtest::keys_of;
 using qvtest::Reply;
 using qvtest::ServerTest;

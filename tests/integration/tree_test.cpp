@@ -3,20 +3,10 @@
 
 namespace {
 
-using qvtest::json;
-using qvtest::keys_of;
-using qvtest::Reply;
-using qvtest::ServerTest;
-using qvtest::session_batches;
-using qvtest::statement;
-using qvtest::take;
-
 tds::ResultSet label_sub(std::vector<tds::Row> rows, const char *label = "label",
                          const char *sub = "sub") {
-  tds::ResultSet rs;
-  rs.columns = {{label, tds::Type::NVarChar, 1000}, {sub, tds::Type::NVarChar, 1000}};
-  rs.rows = std::move(rows);
-  return rs;
+  return result_set({{label, tds::Type::NVarChar, 1000}, {sub, tds::Type::NVarChar, 1000}},
+                    std::move(rows));
 }
 
 std::string quoted(const std::string &s) {
