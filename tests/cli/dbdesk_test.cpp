@@ -14,7 +14,7 @@ using tds::Type;
 
 using args_t = std::vector<std::string>;
 
-class Dbdesk : public qvtest::ServerTest {
+class Dbdesk : public ServerTest {
  protected:
   args_t with_server(args_t args) const {
     for (const char *a : {"--host", "127.0.0.1", "--user", "sa", "--port"}) args.push_back(a);
@@ -91,8 +91,9 @@ TEST_F(Dbdesk, ScriptArrivesUnchangedFromArgumentFileOrStandardInput) {
 }
 
 TEST_F(Dbdesk, ExitStatusFollowsTheReply) {
-  server.on("KILL 77", {tds::DoneNoCount{}});
-  server.on("KILL 5", {tds::BatchAbort{tds::error(6106, "Process ID 5 is not an active process ID.")}});
+  server.on(statement("query.kill", {"77"}), {tds::DoneNoCount{}});
+  server.on(statement("query.kill", {"5"}),
+            {tds::BatchAbort{tds::error(6106, "Process ID 5 is not an active process ID.")}});
   struct Case {
     args_t args;
     int status;
@@ -109,7 +110,7 @@ TEST_F(Dbdesk, ExitStatusFollowsTheReply) {
     EXPECT_EQ(r.status, c.status) << c.args.front() << r.out << r.err;
     EXPECT_EQ(r.out.rfind(c.out_start, 0), 0u) << r.out;
   }
-  EXPECT_EQ(sent()[2], "KILL 77");
+  EXPECT_EQ(sent()[2], statement("query.kill", {"77"}));
 }
 
 // Each positional lands in its own argument of the C call: an empty one is

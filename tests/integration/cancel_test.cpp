@@ -11,10 +11,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using qvtest::keys_of;
-using qvtest::Reply;
-using qvtest::ServerTest;
-using qvtest::take;
 using Clock = std::chrono::steady_clock;
 
 class Cancel : public ServerTest {

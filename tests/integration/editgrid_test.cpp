@@ -8,48 +8,17 @@
 
 namespace {
 
-using qvtest::json;
-using qvtest::keys_of;
-using qvtest::Reply;
-using qvtest::ServerTest;
-using qvtest::take;
 using tds::Type;
 using strings = std::vector<std::string>;
 
-const std::string kColumnQuery =
-    "SELECT c.name AS cname, ty.name + CASE WHEN ty.name IN "
-    "('varchar','char','varbinary','binary','nchar','nvarchar')   THEN '(' + CASE WHEN "
-    "c.max_length = -1 THEN 'max'   ELSE CAST(CASE WHEN ty.name IN ('nchar','nvarchar') THEN "
-    "c.max_length/2   ELSE c.max_length END AS varchar(10)) END + ')'   WHEN ty.name IN "
-    "('decimal','numeric')   THEN '(' + CAST(c.precision AS varchar(10)) + ',' + "
-    "CAST(c.scale AS varchar(10)) + ')'   ELSE '' END AS ctype, CAST(c.is_identity AS int) AS "
-    "is_id, CAST(c.is_computed AS int) AS is_comp, CAST(c.is_nullable AS int) AS is_null FROM "
-    "sys.columns c JOIN sys.types ty ON ty.user_type_id = c.user_type_id JOIN sys.tables tb ON "
-    "tb.object_id = c.object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = ";
-const std::string kKeyQuery =
-    "SELECT c.name AS cname FROM sys.indexes i JOIN sys.index_columns ic ON ic.object_id = "
-    "i.object_id AND ic.index_id = i.index_id JOIN sys.columns c ON c.object_id = ic.object_id "
-    "AND c.column_id = ic.column_id JOIN sys.tables tb ON tb.object_id = i.object_id JOIN "
-    "sys.schemas s ON s.schema_id = tb.schema_id WHERE i.is_primary_key = 1 AND s.name = ";
 const std::string kReadOnly = "table has no primary key \xE2\x80\x94 grid is read-only";
 
-std::string nlit(const std::string &name) {
-  std::string out = "N'";
-  for (char c : name) out += c == '\'' ? std::string("''") : std::string(1, c);
-  return out + "'";
-}
+// The two catalog queries for schema.table, names as the insides of N'...'.
 std::string column_query(const std::string &schema, const std::string &table) {
-  return kColumnQuery + nlit(schema) + " AND tb.name = " + nlit(table) + " ORDER BY c.column_id";
+  return statement("catalog.grid_columns", {doubled(schema), doubled(table)});
 }
 std::string key_query(const std::string &schema, const std::string &table) {
-  return kKeyQuery + nlit(schema) + " AND tb.name = " + nlit(table) + " ORDER BY ic.key_ordinal";
-}
-
-tds::ResultSet result(std::vector<tds::Column> columns, std::vector<tds::Row> rows = {}) {
-  tds::ResultSet rs;
-  rs.columns = std::move(columns);
-  rs.rows = std::move(rows);
-  return rs;
+  return statement("catalog.primary_key", {doubled(schema), doubled(table)});
 }
 
 struct col {
@@ -98,7 +67,10 @@ class EditGrid : public ServerTest {
     return take(
         dbdesk_core_editgrid_apply(conn().c_str(), db, nullptr, table, ops.c_str(), dry_run));
   }
-  // The batches after the session's set-up (SET TEXTSIZE, use).
+  // The grid's transaction.
+  const std::string begin = statement("editgrid.begin"), commit = statement("editgrid.commit"),
+                    rollback = statement("editgrid.rollback");
+  // The batches after the session's set-up (text size, use).
   strings after_setup() const { return sent_from(2); }
   // The batches after the two catalog queries as well.
   strings after_catalog() const { return sent_from(4); }
@@ -138,14 +110,14 @@ TEST_F(EditGrid, LoadDescribesColumnsKeyAndRowsSelectedByName) {
             "\"read_only_reason\":null,\"error\":null}");
   EXPECT_EQ(
       sent(),
-      (strings{"SET TEXTSIZE 4194304", "use [master]", column_query("dbo", "Orders"),
-               key_query("dbo", "Orders"),
-               "SELECT TOP (200) [id], [na]]me], [total] FROM [dbo].[Orders] ORDER BY [id]"}));
+      session_batches("[master]", {column_query("dbo", "Orders"), key_query("dbo", "Orders"),
+                                   "SELECT TOP (200) [id], [na]]me], [total] FROM [dbo].[Orders] "
+                                   "ORDER BY [id]"}));
 }
 
 TEST_F(EditGrid, LoadClampsTheRowCount) {
   define({{"id"}}, {"id"});
-  server.on_regex("^SELECT TOP", {result({{"id", Type::Int}}, {{"1"}})});
+  server.on_regex("^SELECT TOP", {result_set({{"id", Type::Int}}, {{"1"}})});
   const std::pair<int, int> cases[] = {{0, 200}, {-5, 200}, {1, 1}, {5000, 5000}, {5001, 5000}};
   for (auto [asked, top] : cases) {
     server.clear_records();
@@ -160,7 +132,7 @@ TEST_F(EditGrid, LoadClampsTheRowCount) {
 TEST_F(EditGrid, LoadWithoutKeyIsReadOnlyAndUnordered) {
   define({{"a"}, {"b"}}, {});
   server.on("SELECT TOP (5) [a], [b] FROM [dbo].[Orders]",
-            {result({{"a", Type::Int}, {"b", Type::Int}}, {{"1", "2"}})});
+            {result_set({{"a", Type::Int}, {"b", Type::Int}}, {{"1", "2"}})});
   Reply r = load("Orders", 5);
   EXPECT_TRUE(r["ok"].GetBool()) << r.text;
   EXPECT_EQ(json(r["pk_columns"]), "[]");
@@ -182,7 +154,7 @@ TEST_F(EditGrid, LoadListsAWideKeyButOrdersByItsFirstSixteenColumns) {
   }
   define(cols, key);
   std::string row_query = "SELECT TOP (1) " + select + " FROM [dbo].[Orders] ORDER BY " + order;
-  server.on(row_query, {result({{"k1", Type::Int}})});
+  server.on(row_query, {result_set({{"k1", Type::Int}})});
   Reply r = load("Orders", 1);
   EXPECT_TRUE(r["ok"].GetBool()) << r.text;
   EXPECT_EQ(r["pk_columns"].Size(), 17u);
@@ -221,7 +193,7 @@ TEST_F(EditGrid, TableNamesAreQuotedOrRefused) {
   for (const auto &c : cases) {
     server.clear_handlers();
     define({{"id"}}, {"id"}, c.table);
-    server.on_regex("^SELECT TOP", {result({{"id", Type::Int}})});
+    server.on_regex("^SELECT TOP", {result_set({{"id", Type::Int}})});
     Reply r = load(c.table.c_str(), 1);
     EXPECT_EQ(c.error.empty() ? "(null)" : c.error, error_of(r)) << c.table;
     if (c.error.empty()) {
@@ -277,8 +249,8 @@ TEST_F(EditGrid, DryRunBuildsEachStatementFromTheCatalog) {
     EXPECT_EQ(r["rows_affected"].GetInt(), 0);
     ASSERT_EQ(r["statements"].Size(), 1u) << r.text;
     EXPECT_EQ(r["statements"][0].GetString(), c.statement);
-    EXPECT_EQ(sent(), (strings{"SET TEXTSIZE 4194304", "use [Sales]", column_query("dbo", "Orders"),
-                               key_query("dbo", "Orders")}));
+    EXPECT_EQ(sent(), session_batches("[Sales]", {column_query("dbo", "Orders"),
+                                                   key_query("dbo", "Orders")}));
   }
 }
 
@@ -394,8 +366,8 @@ TEST_F(EditGrid, WideKeysAndTablesBuildWholeStatements) {
   define(cols, key);
   std::string update = "UPDATE [Sales].[dbo].[Orders] SET " + set + " WHERE " + where;
   ASSERT_GT(update.size(), 65536u);
-  server.on("BEGIN TRANSACTION", {tds::DoneNoCount{}});
-  server.on("COMMIT TRANSACTION", {tds::DoneNoCount{}});
+  server.on(begin, {tds::DoneNoCount{}});
+  server.on(commit, {tds::DoneNoCount{}});
   server.on(update, {tds::RowCount{1}});
   server.on("DELETE FROM [Sales].[dbo].[Orders] WHERE " + where, {tds::RowCount{1}});
   Reply r = apply("[{\"op\":\"update\",\"pk\":{" + pk + "},\"values\":{" + values +
@@ -404,8 +376,7 @@ TEST_F(EditGrid, WideKeysAndTablesBuildWholeStatements) {
   EXPECT_TRUE(r["ok"].GetBool()) << error_of(r);
   EXPECT_EQ(r["rows_affected"].GetInt(), 2);
   EXPECT_EQ(after_catalog(),
-            (strings{"BEGIN TRANSACTION", update,
-                     "DELETE FROM [Sales].[dbo].[Orders] WHERE " + where, "COMMIT TRANSACTION"}));
+            (strings{begin, update, "DELETE FROM [Sales].[dbo].[Orders] WHERE " + where, commit}));
 }
 
 // ---- apply: execution -----------------------------------------------------------
@@ -427,9 +398,7 @@ class EditGridRun : public EditGrid {
   void script(const std::string &failing) {
     const tds::Item broken = tds::BatchAbort{tds::error(
         547, "The UPDATE statement conflicted with the CHECK constraint \"ck_qty\".", 16, 0, 1)};
-    for (const std::string &sql :
-         {std::string("BEGIN TRANSACTION"), upd1, upd2, std::string("COMMIT TRANSACTION"),
-          std::string("ROLLBACK TRANSACTION")}) {
+    for (const std::string &sql : {begin, upd1, upd2, commit, rollback}) {
       bool counts = sql.starts_with("UPDATE");
       server.on(sql, {sql == failing ? broken
                       : counts       ? tds::Item{tds::RowCount{sql == upd1 ? 2u : 3u}}
@@ -448,7 +417,7 @@ TEST_F(EditGridRun, CommitsAllStatementsAndSumsTheirPositiveRowCounts) {
   Reply r = apply(all, 0);
   EXPECT_EQ(r.text, "{\"ok\":true,\"rows_affected\":5,\"statements\":[\"" + upd1 + "\",\"" + upd2 +
                         "\",\"" + del + "\"],\"dry_run\":false,\"error\":null}");
-  EXPECT_EQ(after_catalog(), (strings{"BEGIN TRANSACTION", upd1, upd2, del, "COMMIT TRANSACTION"}));
+  EXPECT_EQ(after_catalog(), (strings{begin, upd1, upd2, del, commit}));
 }
 
 TEST_F(EditGridRun, TheFirstFailureRollsEverythingBack) {
@@ -459,13 +428,9 @@ TEST_F(EditGridRun, TheFirstFailureRollsEverythingBack) {
     std::string failing, error;
     strings batches;
   } cases[] = {
-      {"BEGIN TRANSACTION", server_text, {"BEGIN TRANSACTION", "ROLLBACK TRANSACTION"}},
-      {upd2,
-       "statement 2 failed: " + server_text,
-       {"BEGIN TRANSACTION", upd1, upd2, "ROLLBACK TRANSACTION"}},
-      {"COMMIT TRANSACTION",
-       server_text,
-       {"BEGIN TRANSACTION", upd1, upd2, "COMMIT TRANSACTION", "ROLLBACK TRANSACTION"}},
+      {begin, server_text, {begin, rollback}},
+      {upd2, "statement 2 failed: " + server_text, {begin, upd1, upd2, rollback}},
+      {commit, server_text, {begin, upd1, upd2, commit, rollback}},
   };
   for (const auto &c : cases) {
     server.clear_handlers();
@@ -480,10 +445,6 @@ TEST_F(EditGridRun, TheFirstFailureRollsEverythingBack) {
     EXPECT_EQ(after_catalog(), c.batches);
   }
 }
-
-}  // namespace
-
-namespace {
 
 // Stopped while the first statement runs: the server is told to stop, the
 // second statement is never sent, and the transaction is rolled back.
@@ -500,7 +461,7 @@ TEST_F(EditGridRun, ACancelledApplyRollsBack) {
   call.join();
   EXPECT_EQ(error_of(r), "statement 1 failed: cancelled by the caller");
   EXPECT_EQ(r["rows_affected"].GetInt(), 0);
-  EXPECT_EQ(after_catalog(), (strings{"BEGIN TRANSACTION", upd1, "ROLLBACK TRANSACTION"}));
+  EXPECT_EQ(after_catalog(), (strings{begin, upd1, rollback}));
 }
 
 }  // namespace

@@ -10,9 +10,6 @@
 
 namespace {
 
-using qvtest::Reply;
-using qvtest::take;
-
 const std::set<std::string> kExported = {
     "dbdesk_core_version",      "dbdesk_core_last_error",     "dbdesk_core_free",
     "dbdesk_core_connect_test", "dbdesk_core_tree",           "dbdesk_core_query",
@@ -22,7 +19,7 @@ const std::set<std::string> kExported = {
 
 std::string envelope_error(char *p) {
   Reply r = take(p);
-  EXPECT_EQ(qvtest::keys_of(r.doc), "ok,error") << r.text;
+  EXPECT_EQ(keys_of(r.doc), "ok,error") << r.text;
   EXPECT_FALSE(r["ok"].GetBool());
   return r["error"].GetString();
 }
@@ -123,6 +120,26 @@ TEST(CallFrame, LastErrorIsPerThreadAndClearedByTheNextCall) {
   EXPECT_STREQ(dbdesk_core_last_error(), "missing required parameter: conn_json");
   dbdesk_core_free(dbdesk_core_kill_spid("{\"host\":\"h\",\"user\":\"u\"}", 40000));
   EXPECT_STREQ(dbdesk_core_last_error(), "spid out of range: 40000");
+}
+
+// Calls that need a listening test server.
+class CallFrameOnServer : public ServerTest {
+ protected:
+  static bool valid_utf8(const std::string &s) {
+    rapidjson::StringStream in(s.c_str());
+    rapidjson::StringBuffer out;
+    while (in.Peek() != '\0')
+      if (!rapidjson::UTF8<>::Validate(in, out)) return false;
+    return true;
+  }
+};
+
+TEST_F(CallFrameOnServer, LastErrorIsValidUtf8) {
+  Reply r = take(dbdesk_core_connect_test("127.0.0.\xFF", server.port(), "sa", "x", nullptr, 0, 2));
+  std::string last = dbdesk_core_last_error();
+  EXPECT_TRUE(valid_utf8(last)) << last;
+  EXPECT_NE(last.find("127.0.0.\xEF\xBF\xBD"), std::string::npos) << last;
+  EXPECT_EQ(r["error"].GetString(), last);
 }
 
 }  // namespace

@@ -3,11 +3,6 @@
 
 namespace {
 
-using qvtest::keys_of;
-using qvtest::Reply;
-using qvtest::ServerTest;
-using qvtest::take;
-
 class Kill : public ServerTest {
  protected:
   Reply kill(int spid) { return take(dbdesk_core_kill_spid(conn().c_str(), spid)); }
@@ -22,18 +17,20 @@ TEST_F(Kill, IdsOutsideTheRangeAreRefusedWithoutConnecting) {
 }
 
 TEST_F(Kill, SuccessfulKillRunsInMaster) {
-  server.on("KILL 32767", {tds::DoneNoCount{}});
+  server.on(statement("query.kill", {"32767"}), {tds::DoneNoCount{}});
   Reply r = kill(32767);
   EXPECT_EQ(keys_of(r.doc), "ok,spid,elapsed_ms,error");
   EXPECT_TRUE(r["ok"].GetBool()) << r.text;
   EXPECT_EQ(r["spid"].GetInt(), 32767);
   EXPECT_TRUE(r["error"].IsNull());
   auto b = sent();
-  EXPECT_EQ(b, (std::vector<std::string>{"SET TEXTSIZE 4194304", "use [master]", "KILL 32767"}));
+  EXPECT_EQ(b, session_batches("[master]", {statement("query.kill", {"32767"})}));
 }
 
 TEST_F(Kill, RefusedKillCarriesTheServersMessage) {
-  server.on("KILL 1", {tds::BatchAbort{tds::error(6106, "Process ID 1 is not an active process ID.", 16, 1, 1)}});
+  server.on(statement("query.kill", {"1"}),
+            {tds::BatchAbort{
+                tds::error(6106, "Process ID 1 is not an active process ID.", 16, 1, 1)}});
   Reply r = kill(1);
   EXPECT_FALSE(r["ok"].GetBool());
   EXPECT_EQ(r["spid"].GetInt(), 1);

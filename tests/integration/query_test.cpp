@@ -10,10 +10,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using qvtest::json;
-using qvtest::keys_of;
-using qvtest::Reply;
-using qvtest::ServerTest;
 using tds::Type;
 
 tds::ResultSet ints(const std::string &name, int from, int count) {
@@ -171,6 +167,28 @@ TEST_F(Query, ManyThreadsKeepTheirOwnMessagesAndErrors) {
     EXPECT_EQ(errors[i], "oops " + std::to_string(i));
     EXPECT_EQ(last[i].rfind("oops " + std::to_string(i) + " (msg 50000", 0), 0u) << last[i];
   }
+}
+
+// db-lib stops converting a statement at its first invalid byte and runs
+// the prefix: "DELETE FROM Orders -- r" would delete every row.
+TEST_F(Query, InvalidUtf8IsRefusedBeforeAnythingIsSent) {
+  Reply r = query("DELETE FROM Orders -- r\xE9sum\xE9 cleanup\nWHERE id = 42");
+  EXPECT_EQ(keys_of(r.doc), "ok,error");
+  EXPECT_STREQ(r["error"].GetString(), "sql is not valid UTF-8 (byte 23)");
+  Reply db = take(dbdesk_core_query(conn().c_str(), "Sales\xFF", "SELECT 1", 0, 0));
+  EXPECT_EQ(keys_of(db.doc), "ok,error");
+  EXPECT_STREQ(db["error"].GetString(), "database name is not valid UTF-8");
+  EXPECT_TRUE(server.logins().empty());
+  EXPECT_TRUE(server.batches().empty());
+}
+
+TEST_F(Query, GoInsideQuotedNamesAndNestedCommentsStaysInItsBatch) {
+  query("SELECT \"it's\"\nGO\nSELECT [it]]'s]\nGO\n/* a /* b */ GO */ SELECT 3");
+  std::vector<std::string> sent;
+  for (const auto &b : server.batches())
+    if (b.sql.rfind("SELECT", 0) == 0 || b.sql.rfind("/*", 0) == 0) sent.push_back(b.sql);
+  EXPECT_EQ(sent, (std::vector<std::string>{"SELECT \"it's\"", "SELECT [it]]'s]",
+                                             "/* a /* b */ GO */ SELECT 3"}));
 }
 
 }  // namespace

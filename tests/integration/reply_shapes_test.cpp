@@ -132,7 +132,7 @@ class shape_walker {
   const shape_book &book_;
 };
 
-class ReplyShapes : public qvtest::ServerTest {
+class ReplyShapes : public ServerTest {
  protected:
   void SetUp() override {
     tds::demo::register_demo(server);
@@ -204,7 +204,7 @@ TEST_F(ReplyShapes, RealRepliesFollowTheirDocumentedShape) {
   };
   shape_walker walker(book);
   for (const auto &k : cases) {
-    qvtest::Reply r = qvtest::take(k.call());
+    Reply r = take(k.call());
     auto problems = walker.walk(r.doc, k.shape);
     EXPECT_TRUE(problems.empty()) << k.shape << " (" << k.what << "): " << problems.front() << "\n" << r.text;
   }

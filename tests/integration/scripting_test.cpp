@@ -8,73 +8,24 @@
 
 namespace {
 
-using qvtest::json;
-using qvtest::keys_of;
-using qvtest::Reply;
-using qvtest::ServerTest;
-using qvtest::take;
 using tds::Type;
-
-constexpr char kColumnQuery[] =
-    "SELECT c.name AS cname, ty.name + CASE WHEN ty.name IN ('varchar','char','varbinary','binary',"
-    "'nchar','nvarchar')   THEN '(' + CASE WHEN c.max_length = -1 THEN 'max'   ELSE CAST(CASE WHEN "
-    "ty.name IN ('nchar','nvarchar') THEN c.max_length/2   ELSE c.max_length END AS varchar(10)) END "
-    "+ ')'   WHEN ty.name IN ('decimal','numeric')   THEN '(' + CAST(c.precision AS varchar(10)) + "
-    "',' + CAST(c.scale AS varchar(10)) + ')'   ELSE '' END AS ctype, CAST(c.is_identity AS int) AS "
-    "is_id, CAST(c.is_nullable AS int) AS is_null FROM sys.columns c JOIN sys.types ty ON "
-    "ty.user_type_id = c.user_type_id JOIN sys.tables tb ON tb.object_id = c.object_id JOIN "
-    "sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = N'%s' AND tb.name = N'%s' ORDER BY "
-    "c.column_id";
-constexpr char kKeyQuery[] =
-    "SELECT c.name AS cname FROM sys.indexes i JOIN sys.index_columns ic ON ic.object_id = "
-    "i.object_id AND ic.index_id = i.index_id JOIN sys.columns c ON c.object_id = ic.object_id AND "
-    "c.column_id = ic.column_id JOIN sys.tables tb ON tb.object_id = i.object_id JOIN sys.schemas s "
-    "ON s.schema_id = tb.schema_id WHERE i.is_primary_key = 1 AND s.name = N'%s' AND tb.name = "
-    "N'%s' ORDER BY ic.key_ordinal";
-constexpr char kDefinitionQuery[] =
-    "SELECT m.definition, DATALENGTH(m.definition) AS def_bytes, @@TEXTSIZE AS text_size FROM "
-    "sys.sql_modules m JOIN sys.objects o ON o.object_id = m.object_id JOIN sys.schemas s ON "
-    "s.schema_id = o.schema_id WHERE s.name = N'%s' AND o.name = N'%s'";
-constexpr char kParameterQuery[] =
-    "SELECT p.name AS pname, ty.name AS tname, CAST(p.is_output AS int) AS is_out, "
-    "CAST(p.has_default_value AS int) AS has_def, p.default_value AS dflt FROM sys.parameters p "
-    "JOIN sys.objects o ON o.object_id = p.object_id JOIN sys.schemas s ON s.schema_id = "
-    "o.schema_id JOIN sys.types ty ON ty.user_type_id = p.user_type_id WHERE s.name = N'%s' AND "
-    "o.name = N'%s' ORDER BY p.parameter_id";
-constexpr char kExistenceQuery[] =
-    "SELECT o.name FROM sys.objects o JOIN sys.schemas s ON s.schema_id = o.schema_id WHERE s.name "
-    "= N'%s' AND o.name = N'%s' AND o.type = 'U'";
-constexpr char kPageQuery[] =
-    "SELECT CAST(SUM(au.total_pages) AS varchar(32)) AS used_pages FROM sys.allocation_units au "
-    "JOIN sys.partitions pt ON pt.partition_id = au.container_id JOIN sys.tables tb ON tb.object_id "
-    "= pt.object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = N'%s' AND "
-    "tb.name = N'%s'";
-constexpr char kRowQuery[] =
-    "SELECT CAST(SUM(pt.rows) AS varchar(32)) AS rows FROM sys.partitions pt JOIN sys.tables tb ON "
-    "tb.object_id = pt.object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE "
-    "pt.index_id IN (0,1) AND s.name = N'%s' AND tb.name = N'%s'";
 
 constexpr int kTextSize = 4194304;
 
-// fmt with its two %s replaced by schema and name, quotes doubled.
-std::string catalog(const char *fmt, const std::string &schema, const std::string &name) {
-  auto doubled = [](std::string s) {
-    for (auto at = s.find('\''); at != std::string::npos; at = s.find('\'', at + 2)) s.insert(at, 1, '\'');
-    return s;
-  };
-  std::string q = fmt;
-  q.replace(q.find("%s"), 2, doubled(schema));
-  q.replace(q.find("%s"), 2, doubled(name));
-  return q;
+// The catalog query called name for schema.obj, the names as the insides of N'...'.
+std::string catalog(const char *name, const std::string &schema, const std::string &obj) {
+  return statement(name, {doubled(schema), doubled(obj)});
+}
+// The user-table existence check of table_props, which also names the type.
+std::string table_exists(const std::string &schema, const std::string &table) {
+  return statement("scripting.table_exists",
+                           {doubled(schema), doubled(table), "U"});
 }
 
 tds::Column text_col(const char *name, int length = 128) { return {name, Type::NVarChar, length, 0, 0, true}; }
 tds::Column int_col(const char *name) { return {name, Type::Int, 0, 0, 0, true}; }
 tds::ResultSet one_text(const char *name, std::vector<tds::Row> rows) {
-  tds::ResultSet rs;
-  rs.columns = {text_col(name, 64)};
-  rs.rows = std::move(rows);
-  return rs;
+  return result_set({text_col(name, 64)}, std::move(rows));
 }
 
 struct Col {
@@ -96,10 +47,10 @@ class Scripting : public ServerTest {
     c.columns = {text_col("cname"), text_col("ctype"), int_col("is_id"), int_col("is_null")};
     for (const auto &col : cols)
       c.rows.push_back({col.name, col.type, col.identity ? "1" : "0", col.nullable ? "1" : "0"});
-    server.on(catalog(kColumnQuery, schema, name), {c});
+    server.on(catalog("catalog.script_columns", schema, name), {c});
     tds::ResultSet k = one_text("cname", {});
     for (const auto &n : key) k.rows.push_back({n});
-    server.on(catalog(kKeyQuery, schema, name), {k});
+    server.on(catalog("catalog.primary_key", schema, name), {k});
   }
 
   // A module's definition row (NULL when encrypted); no row when !exists.
@@ -109,7 +60,7 @@ class Scripting : public ServerTest {
     rs.columns = {text_col("definition", 0), {"def_bytes", Type::BigInt}, int_col("text_size")};
     if (bytes < 0) bytes = def ? 2 * static_cast<long long>(def->size()) : 0;
     if (exists) rs.rows.push_back({def, std::to_string(bytes), std::to_string(kTextSize)});
-    server.on(catalog(kDefinitionQuery, "dbo", name), {rs});
+    server.on(catalog("scripting.definition", "dbo", name), {rs});
   }
 
   Reply script(const char *kind, const std::string &obj, const char *action,
@@ -192,7 +143,7 @@ TEST_F(Scripting, ReplyFrameDefaultsAndExactBatches) {
                          "\"-- select_top - dbo.Orders\\r\\nSELECT TOP (1000) [Orders].* FROM "
                          "[master].[dbo].[Orders] WITH (NOLOCK)\\r\\n-- ORDER BY\\r\\n\","
                          "\"params\":[],\"props\":{},\"error\":null}");
-  EXPECT_EQ(sent(), (std::vector<std::string>{"SET TEXTSIZE 4194304", "use [master]"}));
+  EXPECT_EQ(sent(), session_batches("[master]"));
 }
 
 TEST_F(Scripting, NamesAreCheckedAfterOpeningAndQuotedWhenLegal) {
@@ -242,7 +193,7 @@ TEST_F(Scripting, NamesAreBracketedWithQuotesDoubledAndLookedUpAsUnicode) {
   server.clear_records();
   EXPECT_EQ(sql_of("table", cyrillic, "delete"),
             "DELETE FROM [dbo].[" + cyrillic + "]\r\nWHERE -- <search condition>\r\nGO\r\n");
-  EXPECT_EQ(sent().at(2), catalog(kColumnQuery, "dbo", cyrillic));
+  EXPECT_EQ(sent().at(2), catalog("catalog.script_columns", "dbo", cyrillic));
 }
 
 TEST_F(Scripting, WideTablesKeepEveryColumn) {
@@ -304,7 +255,7 @@ TEST_F(Scripting, ExecuteTemplateListsParameters) {
     rs.columns = {text_col("pname"), text_col("tname"), int_col("is_out"), int_col("has_def"),
                   {"dflt", Type::SqlVariant}};
     rs.rows = std::move(rows);
-    server.on(catalog(kParameterQuery, "dbo", obj), {rs});
+    server.on(catalog("scripting.parameters", "dbo", obj), {rs});
   };
   params("P", {{"@a", "int", "0", "0", std::nullopt}, {"@b", "varchar", "1", "0", std::nullopt}});
   params("F", {{"", "int", "1", "0", std::nullopt}, {"@x", "date", "0", "1", std::nullopt}});
@@ -319,9 +270,9 @@ TEST_F(Scripting, ExecuteTemplateListsParameters) {
 TEST_F(Scripting, TablePropertiesReportCountsAsText) {
   auto props = [&](const std::string &name, std::vector<tds::Row> found, const char *pages,
                    const char *rows) {
-    server.on(catalog(kExistenceQuery, "dbo", name), {one_text("name", std::move(found))});
-    server.on(catalog(kPageQuery, "dbo", name), {one_text("used_pages", {{pages}})});
-    server.on(catalog(kRowQuery, "dbo", name), {one_text("rows", {{rows}})});
+    server.on(table_exists("dbo", name), {one_text("name", std::move(found))});
+    server.on(catalog("scripting.table_pages", "dbo", name), {one_text("used_pages", {{pages}})});
+    server.on(catalog("scripting.table_rows", "dbo", name), {one_text("rows", {{rows}})});
   };
   props("Empty", {{"Empty"}}, "0", "0");
   props("O'Brien", {{"O'Brien"}}, "24", "1000");
@@ -334,10 +285,10 @@ TEST_F(Scripting, TablePropertiesReportCountsAsText) {
   r = script("table", "O'Brien", "table_props");
   EXPECT_EQ(json(r["props"]), "{\"schema\":\"dbo\",\"name\":\"O'Brien\",\"rows\":\"1000\","
                               "\"used_pages\":\"24\",\"database\":\"Sales\"}");
-  EXPECT_EQ(sent(), (std::vector<std::string>{"SET TEXTSIZE 4194304", "use [Sales]",
-                                              catalog(kExistenceQuery, "dbo", "O'Brien"),
-                                              catalog(kPageQuery, "dbo", "O'Brien"),
-                                              catalog(kRowQuery, "dbo", "O'Brien")}));
+  EXPECT_EQ(sent(), session_batches(
+                        "[Sales]", {table_exists("dbo", "O'Brien"),
+                                    catalog("scripting.table_pages", "dbo", "O'Brien"),
+                                    catalog("scripting.table_rows", "dbo", "O'Brien")}));
   EXPECT_EQ(error_of("table", "Missing", "table_props"), "table not found: dbo.Missing");
 }
 

@@ -6,12 +6,15 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
+#include <vector>
 
 #define RAPIDJSON_HAS_STDSTRING 1
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "golden/golden.h"
 #include "quorvex/dbdesk_core.h"
 #include "tds_server/server.h"
 
@@ -52,6 +55,24 @@ inline std::string keys_of(const rapidjson::Value &obj) {
   return k;
 }
 
+// A result set the test server answers with.
+inline tds::ResultSet result_set(std::vector<tds::Column> columns, std::vector<tds::Row> rows = {}) {
+  tds::ResultSet rs;
+  rs.columns = std::move(columns);
+  rs.rows = std::move(rows);
+  return rs;
+}
+
+// The batches of one session opened in database (bracketed as db-lib's USE
+// sends it) that then ran statements: the library's text size comes first,
+// then db-lib's switch to the database.
+inline std::vector<std::string> session_batches(const std::string &database,
+                                                const std::vector<std::string> &statements = {}) {
+  std::vector<std::string> out = {statement("session.text_size"), "use " + database};
+  out.insert(out.end(), statements.begin(), statements.end());
+  return out;
+}
+
 // A test server per test, with every session closed at the end.
 class ServerTest : public ::testing::Test {
  protected:
@@ -61,12 +82,16 @@ class ServerTest : public ::testing::Test {
         << "a session was left open";
   }
 
-  std::string conn(const std::string &extra = "") const {
+  // The connection document of the test server for user and password, with
+  // extra members (JSON text without braces) appended.
+  std::string conn_as(const std::string &user, const std::string &password,
+                      const std::string &extra = "") const {
     std::string s = "{\"host\":\"127.0.0.1\",\"port\":" + std::to_string(server.port()) +
-                    ",\"user\":\"sa\",\"password\":\"secret\"";
+                    ",\"user\":\"" + user + "\",\"password\":\"" + password + "\"";
     if (!extra.empty()) s += "," + extra;
     return s + "}";
   }
+  std::string conn(const std::string &extra = "") const { return conn_as("sa", "secret", extra); }
 
   Reply query(const std::string &sql, int max_rows = 0, const char *database = nullptr,
               int timeout_s = 0, const std::string &extra = "") {
@@ -85,3 +110,14 @@ class ServerTest : public ::testing::Test {
 };
 
 }  // namespace qvtest
+
+// The shared pieces every test file names unqualified.
+using qvtest::doubled;
+using qvtest::json;
+using qvtest::result_set;
+using qvtest::keys_of;
+using qvtest::Reply;
+using qvtest::ServerTest;
+using qvtest::session_batches;
+using qvtest::statement;
+using qvtest::take;

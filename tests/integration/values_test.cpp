@@ -5,19 +5,13 @@
 
 namespace {
 
-using qvtest::json;
-using qvtest::Reply;
-using qvtest::ServerTest;
 using tds::Type;
 
 class Values : public ServerTest {
  protected:
   // One single-row result set with the given columns and cells.
   Reply one_row(std::vector<tds::Column> cols, tds::Row row) {
-    tds::ResultSet rs;
-    rs.columns = std::move(cols);
-    rs.rows.push_back(std::move(row));
-    server.on("SELECT values", {rs});
+    server.on("SELECT values", {result_set(std::move(cols), {std::move(row)})});
     Reply r = query("SELECT values");
     EXPECT_TRUE(r["ok"].GetBool()) << r.text;
     return r;
@@ -208,12 +202,7 @@ TEST_F(Values, VariantsAndClrTypesAreNeverReadThroughTheirBytes) {
   EXPECT_EQ(json(res["rows"]), "[[\"<conv_err>\",\"<conv_err>\",\"<conv_err>\",null,\"0x5AC0\",7]]");
   EXPECT_STREQ(res["columns"][0]["type"].GetString(), "type_98");
   // The session stays usable for the next batch of the same script.
-  server.on("SELECT 1 AS n", {[] {
-              tds::ResultSet rs;
-              rs.columns = {{"n", Type::Int}};
-              rs.rows = {{"1"}};
-              return rs;
-            }()});
+  server.on("SELECT 1 AS n", {result_set({{"n", Type::Int}}, {{"1"}})});
   Reply two = query("SELECT values\nGO\nSELECT 1 AS n");
   ASSERT_TRUE(two["ok"].GetBool()) << two.text;
   EXPECT_EQ(json(two["batches"][1]["results"][0]["rows"]), "[[1]]");

@@ -1,0 +1,236 @@
+-- Every statement text the library sends to the server, once.
+--
+-- Each entry is a line "-- name: <area>.<what>" followed by the statement on
+-- one line, exactly as the library's format string has it: %s and %d stand
+-- where the library pastes a name, a literal's inside or a number. Other
+-- "--" lines are comments. The tests build the batches they expect from these
+-- entries (tests/golden/golden.h), so a statement changed in the code and not
+-- here fails them; the unit tests also compare the texts the code exposes.
+--
+-- Where a name goes inside N'%s' it arrives with its quotes doubled; where it
+-- goes in as %s alone it arrives bracket-quoted ([a]]b]) unless said otherwise.
+-- Statements the library assembles piece by piece (the edit grid's row query
+-- and its UPDATE/INSERT/DELETE) have no fixed text and are not listed.
+
+-- ========================================================================
+-- session: every session, and the connection test
+-- ========================================================================
+
+-- Sent first on every session, before the switch to the database.
+-- name: session.text_size
+SET TEXTSIZE 4194304
+
+-- The connection test's and the explorer's server node's version probe.
+-- name: session.version
+SELECT @@version
+
+-- The connection test's probe of the database it landed in.
+-- name: session.database
+SELECT DB_NAME()
+
+-- ========================================================================
+-- query
+-- ========================================================================
+
+-- Ends a session, in master; %d is the session id.
+-- name: query.kill
+KILL %d
+
+-- ========================================================================
+-- tree: one list per explorer node kind (tree.<node_kind>)
+-- ========================================================================
+
+-- name: tree.databases
+SELECT name, state_desc FROM sys.databases WHERE database_id > 4 ORDER BY name
+
+-- name: tree.system_databases
+SELECT name, state_desc FROM sys.databases WHERE database_id <= 4 ORDER BY name
+
+-- name: tree.tables
+SELECT s.name + '.' + t.name AS label, CAST(ISNULL(p.rows, 0) AS varchar(32)) + ' rows' AS sub FROM sys.tables t JOIN sys.schemas s ON s.schema_id = t.schema_id OUTER APPLY (SELECT SUM(pt.rows) AS rows FROM sys.partitions pt   WHERE pt.object_id = t.object_id AND pt.index_id IN (0,1)) p WHERE t.is_ms_shipped = 0 ORDER BY s.name, t.name
+
+-- name: tree.system_tables
+SELECT s.name + '.' + t.name AS label, NULL AS sub FROM sys.tables t JOIN sys.schemas s ON s.schema_id = t.schema_id WHERE t.is_ms_shipped = 1 ORDER BY s.name, t.name
+
+-- Placeholders: schema, table.
+-- name: tree.columns
+SELECT c.name AS label, ty.name + CASE WHEN ty.name IN ('varchar','char','varbinary','binary','nchar','nvarchar')   THEN '(' + CASE WHEN c.max_length = -1 THEN 'max'   ELSE CAST(CASE WHEN ty.name IN ('nchar','nvarchar')     THEN c.max_length/2 ELSE c.max_length END AS varchar(10)) END + ')'   WHEN ty.name IN ('decimal','numeric')   THEN '(' + CAST(c.precision AS varchar(10)) + ',' + CAST(c.scale AS varchar(10)) + ')'   ELSE '' END + CASE WHEN c.is_nullable = 1 THEN ' NULL' ELSE ' NOT NULL' END AS sub, CASE WHEN ic.column_id IS NOT NULL THEN 'PK' ELSE '' END AS keymark FROM sys.columns c JOIN sys.types ty ON ty.user_type_id = c.user_type_id JOIN sys.tables tb ON tb.object_id = c.object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id LEFT JOIN (sys.index_columns ic JOIN sys.indexes i ON   i.object_id = ic.object_id AND i.index_id = ic.index_id   AND i.is_primary_key = 1)   ON ic.object_id = c.object_id AND ic.column_id = c.column_id WHERE s.name = N'%s' AND tb.name = N'%s' ORDER BY c.column_id
+
+-- Placeholders: schema, table.
+-- name: tree.keys
+SELECT k.name AS label, k.type_desc AS sub FROM sys.key_constraints k JOIN sys.tables tb ON tb.object_id = k.parent_object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = N'%s' AND tb.name = N'%s' ORDER BY k.name
+
+-- Placeholders: schema, table, schema, table.
+-- name: tree.constraints
+SELECT dc.name AS label, 'default' AS sub FROM sys.default_constraints dc JOIN sys.tables tb ON tb.object_id = dc.parent_object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = N'%s' AND tb.name = N'%s' UNION ALL SELECT ck.name, 'check' FROM sys.check_constraints ck JOIN sys.tables tb ON tb.object_id = ck.parent_object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = N'%s' AND tb.name = N'%s' ORDER BY 1
+
+-- Placeholders: schema, table.
+-- name: tree.triggers
+SELECT tr.name AS label, tr.type_desc AS sub FROM sys.triggers tr JOIN sys.tables tb ON tb.object_id = tr.parent_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = N'%s' AND tb.name = N'%s' ORDER BY tr.name
+
+-- Placeholders: schema, table.
+-- name: tree.indexes
+SELECT i.name AS label, i.type_desc + CASE WHEN i.is_unique = 1 THEN ' UNIQUE' ELSE '' END + CASE WHEN i.is_primary_key = 1 THEN ' PRIMARY KEY' ELSE '' END AS sub FROM sys.indexes i JOIN sys.tables tb ON tb.object_id = i.object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = N'%s' AND tb.name = N'%s' AND i.type > 0 ORDER BY i.index_id
+
+-- Placeholders: schema, table.
+-- name: tree.statistics
+SELECT st.name AS label, CASE WHEN st.user_created = 1 THEN 'user' ELSE 'system' END AS sub FROM sys.stats st JOIN sys.tables tb ON tb.object_id = st.object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = N'%s' AND tb.name = N'%s' ORDER BY st.name
+
+-- name: tree.views
+SELECT s.name + '.' + v.name AS label, NULL AS sub FROM sys.views v JOIN sys.schemas s ON s.schema_id = v.schema_id WHERE v.is_ms_shipped = 0 ORDER BY s.name, v.name
+
+-- name: tree.stored_procedures
+SELECT s.name + '.' + p.name AS label, p.type_desc AS sub FROM sys.procedures p JOIN sys.schemas s ON s.schema_id = p.schema_id WHERE p.is_ms_shipped = 0 ORDER BY s.name, p.name
+
+-- name: tree.functions
+SELECT s.name + '.' + f.name AS label, CASE f.type WHEN 'FN' THEN 'scalar' WHEN 'IF' THEN 'inline table-valued' WHEN 'TF' THEN 'table-valued' ELSE f.type_desc END AS sub FROM sys.objects f JOIN sys.schemas s ON s.schema_id = f.schema_id WHERE f.type IN ('FN','IF','TF','FS','AF') AND f.is_ms_shipped = 0 ORDER BY s.name, f.name
+
+-- Placeholders: schema, object.
+-- name: tree.function_params
+SELECT p.name AS label, ty.name AS sub FROM sys.parameters p JOIN sys.objects o ON o.object_id = p.object_id JOIN sys.schemas s ON s.schema_id = o.schema_id JOIN sys.types ty ON ty.user_type_id = p.user_type_id WHERE s.name = N'%s' AND o.name = N'%s' ORDER BY p.parameter_id
+
+-- name: tree.db_users
+SELECT dp.name AS label, dp.type_desc AS sub FROM sys.database_principals dp WHERE dp.type IN ('S','U','G') ORDER BY dp.name
+
+-- name: tree.db_roles
+SELECT dp.name AS label, CASE WHEN dp.is_fixed_role = 1 THEN 'fixed' ELSE 'application' END AS sub FROM sys.database_principals dp WHERE dp.type = 'R' ORDER BY dp.name
+
+-- name: tree.db_schemas
+SELECT s.name AS label, USER_NAME(s.principal_id) AS sub FROM sys.schemas s ORDER BY s.name
+
+-- name: tree.logins
+SELECT sp.name AS label, sp.type_desc AS sub FROM sys.server_principals sp WHERE sp.type IN ('S','U','G') ORDER BY sp.name
+
+-- name: tree.server_roles
+SELECT sp.name AS label, CASE WHEN sp.is_fixed_role = 1 THEN 'fixed' ELSE 'user-defined' END AS sub FROM sys.server_principals sp WHERE sp.type = 'R' ORDER BY sp.name
+
+-- name: tree.jobs
+SELECT j.name AS label, CASE j.enabled WHEN 1 THEN 'enabled' ELSE 'disabled' END AS sub FROM msdb.dbo.sysjobs j ORDER BY j.name
+
+-- ========================================================================
+-- catalog: table descriptions read by more than one operation
+-- ========================================================================
+
+-- Primary-key columns in key order (edit grid and scripting). Placeholders: schema, table.
+-- name: catalog.primary_key
+SELECT c.name AS cname FROM sys.indexes i JOIN sys.index_columns ic ON ic.object_id = i.object_id AND ic.index_id = i.index_id JOIN sys.columns c ON c.object_id = ic.object_id AND c.column_id = ic.column_id JOIN sys.tables tb ON tb.object_id = i.object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE i.is_primary_key = 1 AND s.name = N'%s' AND tb.name = N'%s' ORDER BY ic.key_ordinal
+
+-- The edit grid's columns, with identity, computed and nullable flags. Placeholders: schema, table.
+-- name: catalog.grid_columns
+SELECT c.name AS cname, ty.name + CASE WHEN ty.name IN ('varchar','char','varbinary','binary','nchar','nvarchar')   THEN '(' + CASE WHEN c.max_length = -1 THEN 'max'   ELSE CAST(CASE WHEN ty.name IN ('nchar','nvarchar') THEN c.max_length/2   ELSE c.max_length END AS varchar(10)) END + ')'   WHEN ty.name IN ('decimal','numeric')   THEN '(' + CAST(c.precision AS varchar(10)) + ',' + CAST(c.scale AS varchar(10)) + ')'   ELSE '' END AS ctype, CAST(c.is_identity AS int) AS is_id, CAST(c.is_computed AS int) AS is_comp, CAST(c.is_nullable AS int) AS is_null FROM sys.columns c JOIN sys.types ty ON ty.user_type_id = c.user_type_id JOIN sys.tables tb ON tb.object_id = c.object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = N'%s' AND tb.name = N'%s' ORDER BY c.column_id
+
+-- The scripted table's columns, with identity and nullable flags. Placeholders: schema, table.
+-- name: catalog.script_columns
+SELECT c.name AS cname, ty.name + CASE WHEN ty.name IN ('varchar','char','varbinary','binary','nchar','nvarchar')   THEN '(' + CASE WHEN c.max_length = -1 THEN 'max'   ELSE CAST(CASE WHEN ty.name IN ('nchar','nvarchar') THEN c.max_length/2   ELSE c.max_length END AS varchar(10)) END + ')'   WHEN ty.name IN ('decimal','numeric')   THEN '(' + CAST(c.precision AS varchar(10)) + ',' + CAST(c.scale AS varchar(10)) + ')'   ELSE '' END AS ctype, CAST(c.is_identity AS int) AS is_id, CAST(c.is_nullable AS int) AS is_null FROM sys.columns c JOIN sys.types ty ON ty.user_type_id = c.user_type_id JOIN sys.tables tb ON tb.object_id = c.object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = N'%s' AND tb.name = N'%s' ORDER BY c.column_id
+
+-- ========================================================================
+-- scripting
+-- ========================================================================
+
+-- A module's definition with its length and the session's TEXTSIZE. Placeholders: schema, object.
+-- name: scripting.definition
+SELECT m.definition, DATALENGTH(m.definition) AS def_bytes, @@TEXTSIZE AS text_size FROM sys.sql_modules m JOIN sys.objects o ON o.object_id = m.object_id JOIN sys.schemas s ON s.schema_id = o.schema_id WHERE s.name = N'%s' AND o.name = N'%s'
+
+-- Parameters of a procedure or function for exec_params. Placeholders: schema, object.
+-- name: scripting.parameters
+SELECT p.name AS pname, ty.name AS tname, CAST(p.is_output AS int) AS is_out, CAST(p.has_default_value AS int) AS has_def, p.default_value AS dflt FROM sys.parameters p JOIN sys.objects o ON o.object_id = p.object_id JOIN sys.schemas s ON s.schema_id = o.schema_id JOIN sys.types ty ON ty.user_type_id = p.user_type_id WHERE s.name = N'%s' AND o.name = N'%s' ORDER BY p.parameter_id
+
+-- table_props: is there such an object; the last %s is the type (U). Placeholders: schema, table, type.
+-- name: scripting.table_exists
+SELECT o.name FROM sys.objects o JOIN sys.schemas s ON s.schema_id = o.schema_id WHERE s.name = N'%s' AND o.name = N'%s' AND o.type = '%s'
+
+-- table_props: pages allocated. Placeholders: schema, table.
+-- name: scripting.table_pages
+SELECT CAST(SUM(au.total_pages) AS varchar(32)) AS used_pages FROM sys.allocation_units au JOIN sys.partitions pt ON pt.partition_id = au.container_id JOIN sys.tables tb ON tb.object_id = pt.object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = N'%s' AND tb.name = N'%s'
+
+-- table_props: rows in the heap or clustered index. Placeholders: schema, table.
+-- name: scripting.table_rows
+SELECT CAST(SUM(pt.rows) AS varchar(32)) AS rows FROM sys.partitions pt JOIN sys.tables tb ON tb.object_id = pt.object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE pt.index_id IN (0,1) AND s.name = N'%s' AND tb.name = N'%s'
+
+-- ========================================================================
+-- editgrid: one transaction around an apply
+-- ========================================================================
+
+-- name: editgrid.begin
+BEGIN TRANSACTION
+
+-- name: editgrid.commit
+COMMIT TRANSACTION
+
+-- After the first failure, including a failed BEGIN or COMMIT.
+-- name: editgrid.rollback
+ROLLBACK TRANSACTION
+
+-- ========================================================================
+-- activity: the activity monitor's views, in master
+-- ========================================================================
+
+-- name: activity.sessions
+SELECT s.session_id AS spid, DB_NAME(r.database_id) AS database_name, s.login_name, s.host_name, s.program_name, s.status AS session_status, r.status AS request_status, r.command, r.cpu_time, r.total_elapsed_time, r.blocking_session_id, r.wait_type, r.wait_time, SUBSTRING(st.text, (r.statement_start_offset/2)+1,  ((CASE r.statement_end_offset WHEN -1 THEN DATALENGTH(st.text)  ELSE r.statement_end_offset END - r.statement_start_offset)/2)+1) AS statement FROM sys.dm_exec_sessions s LEFT JOIN sys.dm_exec_requests r ON r.session_id = s.session_id OUTER APPLY sys.dm_exec_sql_text(r.sql_handle) st WHERE s.is_user_process = 1 ORDER BY s.session_id
+
+-- name: activity.blocking
+SELECT r.session_id AS spid, r.blocking_session_id AS blocked_by, DB_NAME(r.database_id) AS database_name, r.wait_type, r.wait_time, r.command, s.login_name, s.host_name, SUBSTRING(st.text, (r.statement_start_offset/2)+1,  ((CASE r.statement_end_offset WHEN -1 THEN DATALENGTH(st.text)  ELSE r.statement_end_offset END - r.statement_start_offset)/2)+1) AS statement FROM sys.dm_exec_requests r JOIN sys.dm_exec_sessions s ON s.session_id = r.session_id CROSS APPLY sys.dm_exec_sql_text(r.sql_handle) st WHERE r.blocking_session_id <> 0 ORDER BY r.blocking_session_id, r.session_id
+
+-- name: activity.waits
+SELECT TOP (100) wait_type, waiting_tasks_count, wait_time_ms, max_wait_time_ms, signal_wait_time_ms FROM sys.dm_os_wait_stats WHERE wait_type NOT LIKE 'SESSION%' AND wait_type NOT LIKE 'SLEEP%' ORDER BY wait_time_ms DESC
+
+-- name: activity.expensive
+SELECT TOP (100) DB_NAME(st.dbid) AS database_name, SUBSTRING(st.text, 1, 4000) AS query_text, qs.total_elapsed_time, qs.total_worker_time, qs.execution_count, qs.total_elapsed_time / NULLIF(qs.execution_count,0) AS avg_elapsed_time FROM sys.dm_exec_query_stats qs CROSS APPLY sys.dm_exec_sql_text(qs.sql_handle) st ORDER BY qs.total_elapsed_time DESC
+
+-- ========================================================================
+-- storage
+-- ========================================================================
+
+-- Placeholders: bracketed database, bracketed database, its name's literal text.
+-- name: storage.files
+SELECT f.name AS logical_name, CAST(FILEPROPERTY(f.name, 'SpaceUsed') AS bigint) AS used_pages, f.size AS size_pages, CASE WHEN f.size > FILEPROPERTY(f.name,'SpaceUsed')  THEN f.size - FILEPROPERTY(f.name,'SpaceUsed') ELSE 0 END AS free_pages, CASE WHEN f.size > FILEPROPERTY(f.name,'SpaceUsed')  THEN (f.size - FILEPROPERTY(f.name,'SpaceUsed')) * 8 / 1024 ELSE 0 END AS free_mb, f.type_desc AS file_type, mf.physical_name FROM %s.sys.database_files f JOIN %s.sys.master_files mf ON mf.database_id = DB_ID(N'%s') AND mf.file_id = f.file_id ORDER BY f.file_id
+
+-- In msdb. The three %s are empty, or the filter WHERE bs.database_name = N'<name>'
+-- in three pieces: its head up to the quote, the name's literal text, the quote.
+-- name: storage.history
+SELECT TOP (200) bs.database_name, bs.type AS backup_type, bs.backup_start_date, bs.backup_finish_date, bs.compressed_backup_size, bs.media_set_id, bmf.physical_device_name FROM msdb.dbo.backupset bs JOIN msdb.dbo.backupmediafamily bmf ON bmf.media_set_id = bs.media_set_id %s%s%sORDER BY bs.backup_start_date DESC
+
+-- In the target database. Placeholder: the logical file name's literal text.
+-- name: storage.shrink
+DBCC SHRINKFILE(N'%s', 0) WITH NO_INFOMSGS
+
+-- In master. Placeholders: bracketed database, the path's literal text.
+-- name: storage.backup
+BACKUP DATABASE %s TO DISK = N'%s' WITH INIT, COMPRESSION, STATS = 10
+
+-- ========================================================================
+-- admin: jobs, logins, users, error log, query store, job control
+-- ========================================================================
+
+-- In msdb.
+-- name: admin.jobs
+SELECT j.job_id, j.name, j.enabled, j.description, j.date_created, CASE WHEN s.job_id IS NULL THEN 4 ELSE 1 END AS current_execution_status FROM msdb.dbo.sysjobs j LEFT JOIN msdb.dbo.sysjobactivity s ON s.job_id = j.job_id AND s.session_id = (SELECT MAX(session_id) FROM msdb.dbo.sysjobactivity) AND s.start_execution_date IS NOT NULL AND s.stop_execution_date IS NULL ORDER BY j.name
+
+-- In master.
+-- name: admin.logins
+SELECT sp.name, sp.type_desc, sp.is_disabled, sp.create_date, sp.default_database_name, dl.name AS default_server_role FROM sys.server_principals sp LEFT JOIN sys.server_role_members rm ON rm.member_principal_id = sp.principal_id LEFT JOIN sys.server_principals dl ON dl.principal_id = rm.role_principal_id WHERE sp.type IN ('S','U','G') ORDER BY sp.name
+
+-- In master; newest lines first.
+-- name: admin.errorlog
+EXEC master.sys.xp_readerrorlog 0, 1, N'', N'', NULL, NULL, N'desc'
+
+-- Placeholders: the bracketed database, three times.
+-- name: admin.db_users
+SELECT dp.name, dp.type_desc, dp.authentication_type_desc, ISNULL(STRING_AGG(rp.name, ', ') WITHIN GROUP (ORDER BY rp.name), '') AS roles FROM %s.sys.database_principals dp LEFT JOIN %s.sys.database_role_members rm ON rm.member_principal_id = dp.principal_id LEFT JOIN %s.sys.database_principals rp ON rp.principal_id = rm.role_principal_id WHERE dp.type IN ('S','U','G') GROUP BY dp.name, dp.type_desc, dp.authentication_type_desc ORDER BY dp.name
+
+-- Placeholders: the bracketed database, four times.
+-- name: admin.querystore
+SELECT TOP (100) q.query_id, p.plan_id, SUBSTRING(qt.query_sql_text, 1, 4000) AS query_sql_text, rs.count_executions, rs.avg_duration, rs.avg_cpu_time, rs.avg_logical_io_reads FROM %s.sys.query_store_runtime_stats rs JOIN %s.sys.query_store_plan p ON p.plan_id = rs.plan_id JOIN %s.sys.query_store_query q ON q.query_id = p.query_id JOIN %s.sys.query_store_query_text qt ON qt.query_text_id = q.query_text_id ORDER BY rs.avg_duration DESC
+
+-- Job control, in msdb. Placeholder: the job id's literal text.
+-- name: admin.job_start
+EXEC msdb.dbo.sp_start_job @job_id = N'%s'
+
+-- name: admin.job_stop
+EXEC msdb.dbo.sp_stop_job @job_id = N'%s'
+
+-- name: admin.job_enable
+EXEC msdb.dbo.sp_update_job @job_id = N'%s', @enabled = 1
+
+-- name: admin.job_disable
+EXEC msdb.dbo.sp_update_job @job_id = N'%s', @enabled = 0
