@@ -125,15 +125,15 @@ TEST_F(Tree, RefusalsComeAsTheEnvelopeWithoutAnyCatalogQuery) {
       {"keys", "dbo", long_name.c_str(), "invalid identifier characters in schema/obj"},
       {"keys", long_astral.c_str(), "T", "invalid identifier characters in schema/obj"},
       {"keys", "dbo", "T\xC3", "invalid identifier characters in schema/obj"},
+      {"keys", "tab\there", "T", "invalid identifier characters in schema/obj"},
+      {"keys", "dbo", "T\x7F", "invalid identifier characters in schema/obj"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.error);
     server.clear_records();
     Reply r = tree(c.kind, c.schema, c.obj);
     EXPECT_EQ(json(r.doc), std::string("{\"ok\":false,\"error\":\"") + c.error + "\"}");
-    EXPECT_EQ(server.logins().size(), 1u);
-    EXPECT_EQ(sent(), session_batches("[master]"));
-    EXPECT_TRUE(server.wait_for_open_connections(0, std::chrono::seconds(5)));
+    EXPECT_TRUE(server.logins().empty()) << "a refusal costs no login";
   }
 }
 
@@ -148,7 +148,7 @@ TEST_F(Tree, NamesReachTheServerAsUnicodeLiterals) {
       {"o'b", "it's", "o''b", "it''s"},
       {"dbo", "\xD0\xA2\xD0\xB0\xD0\xB1", "dbo", "\xD0\xA2\xD0\xB0\xD0\xB1"},
       {"dbo", cjk_128, "dbo", cjk_128 + "'"},
-      {"tab\there", "", "tab\there", ""},
+      {"[x]", "a]b", "[x]", "a]b"},
   };
   for (const Case &c : cases) {
     const std::string sql = statement("tree.keys", {c.schema_text, c.obj_text});

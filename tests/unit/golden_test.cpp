@@ -12,19 +12,22 @@
 #include <string>
 #include <vector>
 
-#include "admin/job_control.h"
+#include "admin/admin.h"
 #include "common/capture.h"
 #include "common/conn.h"
-#include "editgrid/grid_table.h"
 #include "exec/catalog.h"
 #include "exec/session.h"
 #include "golden/golden.h"
-#include "scripting/catalog.h"
 #include "tds_server/server.h"
 #include "tree/kinds.h"
 
 namespace {
 
+using namespace qv::common;
+using namespace qv::exec;
+using qv::ops::tree::qv_find_node_kind;
+using qv::ops::tree::qv_node_kind;
+using qv::ops::tree::qv_node_query;
 using qvtest::statement;
 
 TEST(GoldenStatements, FileIsWellFormed) {
@@ -92,9 +95,7 @@ TEST(GoldenStatements, ExplorerKindsQueryTheirGoldenText) {
     std::vector<std::string> names;
     for (int i = qvtest::placeholder_count(e.text); i > 0; i -= 2)
       names.insert(names.end(), {"s''1", "t2"});
-    char buf[8192];
-    ASSERT_EQ(qv_node_query(*kind, "s''1", "t2", buf, sizeof buf), 0);
-    EXPECT_EQ(buf, statement(e.name, names));
+    EXPECT_EQ(qv_node_query(*kind, "s''1", "t2"), statement(e.name, names));
   }
   EXPECT_EQ(kinds, 20);
   // The server node is built, not queried.
@@ -127,55 +128,55 @@ class GoldenOnTheWire : public ::testing::Test {
   qv_conn conn;
 };
 
-TEST_F(GoldenOnTheWire, CatalogReadersAndJobControlSendTheirGoldenText) {
-  const std::string job = "{\"job_id\":\"j'1\",\"action\":\"";
+TEST_F(GoldenOnTheWire, CatalogReadersSendTheirGoldenText) {
   struct Case {
     std::string name;
-    std::vector<std::string> pieces;
     std::function<void(DBPROCESS *)> call;
   } cases[] = {
       {"catalog.primary_key",
-       {"s''1", "t2"},
        [](DBPROCESS *s) {
          std::vector<std::string> names;
-         qv_primary_key_columns(s, "s''1", "t2", &names);
+         qv_read_primary_key(s, "s'1", "t2", &names);
        }},
       {"catalog.grid_columns",
-       {"s''1", "t2"},
        [](DBPROCESS *s) {
-         qv_grid_cols cols;
-         eg_load_columns(s, "s'1", "t2", &cols);
+         std::vector<qv_table_column> cols;
+         qv_read_columns(s, "s'1", "t2", qv_column_query::grid, &cols);
        }},
       {"catalog.script_columns",
-       {"s''1", "t2"},
        [](DBPROCESS *s) {
-         std::vector<qv_col_def> cols;
-         load_columns(s, "s'1", "t2", &cols);
+         std::vector<qv_table_column> cols;
+         qv_read_columns(s, "s'1", "t2", qv_column_query::scripting, &cols);
        }},
       {"scripting.definition",
-       {"s''1", "t2"},
        [](DBPROCESS *s) {
          std::string text;
-         fetch_definition(s, "s'1", "t2", &text);
+         qv_read_definition(s, "s'1", "t2", &text);
        }},
-      {"admin.job_start", {"j''1"}, nullptr},
-      {"admin.job_stop", {"j''1"}, nullptr},
-      {"admin.job_enable", {"j''1"}, nullptr},
-      {"admin.job_disable", {"j''1"}, nullptr},
+      {"scripting.parameters",
+       [](DBPROCESS *s) {
+         std::vector<qv_parameter> parameters;
+         qv_read_parameters(s, "s'1", "t2", &parameters);
+       }},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     server.clear_records();
     qv_reset();
-    if (c.call) {
-      qv_session session(qv_open(&conn, "master"));
-      ASSERT_TRUE(session) << qv_err();
-      c.call(session.get());
-    } else {
-      std::string arg = job + c.name.substr(c.name.find('_') + 1) + "\"}";
-      std::free(job_control(conn, arg.c_str()));
-    }
-    EXPECT_EQ(last_sent(), statement(c.name, c.pieces));
+    qv_session session(qv_open(&conn, "master"));
+    ASSERT_TRUE(session) << qv_err();
+    c.call(session.get());
+    EXPECT_EQ(last_sent(), statement(c.name, {"s''1", "t2"}));
+  }
+}
+
+TEST(GoldenStatements, JobControlSendsItsGoldenText) {
+  for (const char *action : {"start", "stop", "enable", "disable"}) {
+    SCOPED_TRACE(action);
+    std::string sql;
+    std::string arg = std::string("{\"job_id\":\"j'1\",\"action\":\"") + action + "\"}";
+    ASSERT_TRUE(qv::ops::admin::job_control_statement(arg.c_str(), &sql)) << qv_err();
+    EXPECT_EQ(sql, statement(std::string("admin.job_") + action, {"j''1"}));
   }
 }
 
