@@ -226,6 +226,10 @@ TEST_F(Admin, ActionsReplyWithTheStatementTheyRan) {
        statement("admin.job_disable", {id}), done, "true", "", "null"},
       {{Call::admin, "job_control", nullptr, R"({"job_id":"x'y","action":"start"})"}, "[msdb]",
        statement("admin.job_start", {"x''y"}), refused, "false", "", refusal},
+      // a connection lost during the statement is a failure, whatever its severity
+      {{Call::admin, "job_control", nullptr, stop.c_str()}, "[msdb]",
+       statement("admin.job_stop", {id}), {tds::DoneNoCount{}, tds::Drop{}}, "false", "",
+       "\"Unexpected EOF from the server (dberr=20017, oserr=0: Success)\""},
   };
   for (const Case &c : cases) {
     server.clear_records();

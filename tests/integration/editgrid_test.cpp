@@ -174,6 +174,46 @@ TEST_F(EditGrid, LoadFailuresAnswerWithTheEnvelope) {
   EXPECT_EQ(error_of(missing), "table not found: dbo.SomeView");
 }
 
+// A catalog read that fails is the call's failure with the server's reason:
+// a key that cannot be read is not "no key", columns that cannot be read are
+// not "table not found".
+TEST_F(EditGrid, FailedCatalogReadsAreFailuresWithTheirReason) {
+  server.add_database("Sales");
+  const tds::Item lock_timeout =
+      tds::BatchAbort{tds::error(1222, "Lock request time out period exceeded.")};
+  const std::string lock_text =
+      "Lock request time out period exceeded. (msg 1222, severity 16, state 1, line 1)";
+  define({{"id"}}, {"id"});
+  server.clear_handlers();
+  define({{"id"}}, {"id"}, "Other");  // a registered key answer for another table only
+  tds::ResultSet cols = result_set({{"cname", Type::NVarChar, 128}, {"ctype", Type::NVarChar, 256},
+                                    {"is_id", Type::Int}, {"is_comp", Type::Int},
+                                    {"is_null", Type::Int}},
+                                   {{"id", "int", "0", "0", "0"}});
+  server.on(column_query("dbo", "Orders"), {cols});
+  server.on(key_query("dbo", "Orders"), {lock_timeout});
+  const std::string del = R"([{"op":"delete","pk":{"id":1}}])";
+  for (int dry_run : {0, 1}) {
+    Reply a = apply(del, dry_run);
+    EXPECT_EQ(keys_of(a.doc), "ok,error");
+    EXPECT_EQ(error_of(a), lock_text);
+  }
+  Reply l = load("Orders", 1);
+  EXPECT_EQ(keys_of(l.doc), "ok,error");
+  EXPECT_EQ(error_of(l), lock_text);
+  for (const auto &b : sent()) EXPECT_EQ(b.find("TRAN"), std::string::npos) << b;
+
+  server.on(column_query("dbo", "Denied"),
+            {tds::BatchAbort{tds::error(229, "The SELECT permission was denied.", 14)}});
+  EXPECT_EQ(error_of(load("Denied", 1)),
+            "The SELECT permission was denied. (msg 229, severity 14, state 1, line 1)");
+  server.on(column_query("dbo", "NoComp"),
+            {result_set({{"cname", Type::NVarChar, 128}, {"ctype", Type::NVarChar, 256},
+                         {"is_id", Type::Int}, {"is_null", Type::Int}},
+                        {{"id", "int", "0", "0"}})});
+  EXPECT_EQ(error_of(apply(del, 1, "NoComp")), "the catalog's answer lacks the column is_comp");
+}
+
 // Names pasted into T-SQL: Unicode literals in the catalog lookups, brackets
 // with ']' doubled in statements, refusals only for names no table can have.
 TEST_F(EditGrid, TableNamesAreQuotedOrRefused) {
@@ -450,6 +490,16 @@ TEST_F(EditGridRun, TheFirstFailureRollsEverythingBack) {
     EXPECT_EQ(error_of(r), c.error);
     EXPECT_EQ(after_catalog(), c.batches);
   }
+}
+
+// A COMMIT whose connection drops before the outcome arrives is no success.
+TEST_F(EditGridRun, ACommitCutOffByALostConnectionIsNoSuccess) {
+  server.on(commit, {tds::DoneNoCount{}, tds::Drop{}});  // before script(): the first match answers
+  script("");
+  Reply r = apply(ops, 0);
+  EXPECT_FALSE(r["ok"].GetBool()) << r.text;
+  EXPECT_EQ(r["rows_affected"].GetInt(), 0);
+  EXPECT_NE(error_of(r).find("Unexpected EOF from the server"), std::string::npos) << r.text;
 }
 
 // Stopped while the first statement runs: the server is told to stop, the

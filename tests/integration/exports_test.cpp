@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -140,6 +141,59 @@ TEST_F(CallFrameOnServer, LastErrorIsValidUtf8) {
   EXPECT_TRUE(valid_utf8(last)) << last;
   EXPECT_NE(last.find("127.0.0.\xEF\xBF\xBD"), std::string::npos) << last;
   EXPECT_EQ(r["error"].GetString(), last);
+}
+
+// One rule for names and numbers across every operation: an illegal
+// database, in the argument or in the connection document, and a port out
+// of range are refused before any login, each operation with its own text
+// for its own argument.
+TEST_F(CallFrameOnServer, OneRuleForDatabasesAndPortsInEveryOperation) {
+  using call = std::function<char *(const std::string &conn, const char *database)>;
+  const struct {
+    const char *name;
+    call run;
+    const char *own_refusal;
+  } ops[] = {
+      {"tree", [](auto &c, auto *d) { return dbdesk_core_tree(c.c_str(), "tables", d, nullptr, nullptr); },
+       "invalid database name"},
+      {"query", [](auto &c, auto *d) { return dbdesk_core_query(c.c_str(), d, "SELECT 1", 0, 0); },
+       "invalid database name"},
+      {"script", [](auto &c, auto *d) {
+         return dbdesk_core_script_object(c.c_str(), d, "table", "dbo", "T", "create"); },
+       "invalid database name"},
+      {"grid load", [](auto &c, auto *d) { return dbdesk_core_editgrid_load(c.c_str(), d, "dbo", "T", 1); },
+       "invalid identifier"},
+      {"grid apply", [](auto &c, auto *d) {
+         return dbdesk_core_editgrid_apply(c.c_str(), d, "dbo", "T", R"([{"op":"delete","pk":{}}])", 1); },
+       "invalid identifier"},
+      {"storage", [](auto &c, auto *d) { return dbdesk_core_storage(c.c_str(), d, "files", nullptr); },
+       "invalid database"},
+      {"admin", [](auto &c, auto *d) { return dbdesk_core_admin(c.c_str(), "db_users", d, nullptr); },
+       "invalid database"},
+  };
+  std::string wide;  // 65 characters, 130 UTF-16 code units
+  for (int i = 0; i < 65; ++i) wide += "\xF0\x9F\x98\x80";
+  const std::string bad_names[] = {std::string(129, 'd'), wide, "a\tb", "a\x7F", "caf\xC3"};
+  for (const auto &op : ops) {
+    SCOPED_TRACE(op.name);
+    for (const std::string &name : bad_names) {
+      EXPECT_EQ(envelope_error(op.run(conn(), name.c_str())), op.own_refusal) << name;
+      std::string in_doc = conn(R"("database":")" + std::string(129, 'd') + R"(")");
+      EXPECT_EQ(envelope_error(op.run(in_doc, nullptr)),
+                "conn_json.database is not a legal database name");
+    }
+    for (const char *port : {"70000", "4294968729", "\"1433\"", "1433.5"}) {
+      std::string doc = R"({"host":"127.0.0.1","user":"sa","port":)" + std::string(port) + "}";
+      EXPECT_EQ(envelope_error(op.run(doc, nullptr)), "conn_json.port is out of range") << port;
+    }
+  }
+  EXPECT_EQ(envelope_error(dbdesk_core_connect_test("127.0.0.1", server.port(), "sa", "secret",
+                                                    "a\tb", 0, 5)),
+            "invalid database name");
+  EXPECT_EQ(envelope_error(dbdesk_core_connect_test("127.0.0.1", 70000, "sa", "secret",
+                                                    nullptr, 0, 5)),
+            "port out of range: 70000");
+  EXPECT_TRUE(server.logins().empty());
 }
 
 }  // namespace

@@ -296,4 +296,51 @@ TEST_F(Scripting, TablePropertiesReportCountsAsText) {
   EXPECT_EQ(error_of("table", "Missing", "table_props"), "table not found: dbo.Missing");
 }
 
+// A catalog read that fails (a lock time-out, a dropped connection, a
+// nameless row, an answer without the columns asked for) is a failure with
+// its reason, never an object scripted without its key or parameters.
+TEST_F(Scripting, FailedCatalogReadsAreFailuresWithTheirReason) {
+  const tds::Item lock_timeout =
+      tds::BatchAbort{tds::error(1222, "Lock request time out period exceeded.")};
+  const std::string lock_text =
+      "Lock request time out period exceeded. (msg 1222, severity 16, state 1, line 1)";
+  table("dbo", "T", {{"id", "int"}});
+  server.clear_handlers();
+  tds::ResultSet cols = result_set({text_col("cname"), text_col("ctype"), int_col("is_id"),
+                                    int_col("is_null")},
+                                   {{"id", "int", "0", "0"}});
+  server.on(catalog("catalog.script_columns", "dbo", "T"), {cols});
+  server.on(catalog("catalog.primary_key", "dbo", "T"), {lock_timeout});
+  for (const char *action : {"create", "update", "delete"}) {
+    SCOPED_TRACE(action);
+    EXPECT_EQ(error_of("table", "T", action),
+              "cannot script dbo.T: its primary key cannot be read (" + lock_text + ")");
+  }
+
+  server.on(catalog("scripting.parameters", "dbo", "P"), {lock_timeout});
+  EXPECT_EQ(error_of("procedure", "P", "exec_params"),
+            "cannot script dbo.P: its parameters cannot be read (" + lock_text + ")");
+
+  server.on(catalog("catalog.script_columns", "dbo", "Nameless"),
+            {result_set({text_col("cname"), text_col("ctype"), int_col("is_id"), int_col("is_null")},
+                        {{"a", "int", "0", "1"}, {std::nullopt, "int", "0", "1"}})});
+  EXPECT_EQ(error_of("table", "Nameless", "insert"),
+            "cannot script dbo.Nameless: its columns cannot be read (the catalog returned a row "
+            "without a name)");
+  server.on(catalog("catalog.script_columns", "dbo", "Odd"),
+            {result_set({text_col("cname"), int_col("is_id"), int_col("is_null")}, {{"a", "0", "1"}})});
+  EXPECT_EQ(error_of("table", "Odd", "create"),
+            "cannot script dbo.Odd: its columns cannot be read (the catalog's answer lacks the "
+            "column ctype)");
+
+  server.on(table_exists("dbo", "T"), {one_text("name", {{"T"}})});
+  server.on(catalog("scripting.table_pages", "dbo", "T"), {tds::Drop{}});
+  Reply r = script("table", "T", "table_props");
+  EXPECT_EQ(keys_of(r.doc), "ok,error");
+  EXPECT_EQ(r["error"].GetString(),
+            std::string("cannot script dbo.T: its page count cannot be read (Unexpected EOF from "
+                        "the server (dberr=20017, oserr=0: Success))"))
+      << r.text;
+}
+
 }  // namespace

@@ -202,6 +202,11 @@ TEST_F(Tree, AFailedCatalogReadIsAReplyWithOkFalse) {
     EXPECT_FALSE(r["ok"].GetBool());
     EXPECT_EQ(r["error"].GetString(), c.error);
   }
+  // The server node's version read is a catalog read too.
+  server.on("SELECT @@version", {tds::Drop{}});
+  Reply r = tree("server");
+  EXPECT_EQ(json(r.doc), "{\"nodes\":[],\"ok\":false,\"error\":\"Unexpected EOF from the server "
+                         "(dberr=20017, oserr=0: Success)\"}");
 }
 
 }  // namespace
