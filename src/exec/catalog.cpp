@@ -119,20 +119,18 @@ qv_read qv_read_columns(DBPROCESS *session, std::string_view schema, std::string
   qv_cursor cur(session);
   if (!open_read(cur, query_for(grid ? kGridColumnQuery : kScriptColumnQuery, schema, table)))
     return qv_read::failed;
-  static constexpr const char *kNeeded[] = {"cname", "ctype", "is_id", "is_null"};
-  int at[4];
+  static constexpr const char *kNeeded[] = {"cname", "ctype"};
+  int at[2];
   if (!find_columns(cur, kNeeded, at)) return qv_read::failed;
+  // The flags are optional: an answer without one reads as its default.
+  int is_id = cur.col("is_id"), is_null = cur.col("is_null");
   int is_comp = grid ? cur.col("is_comp") : 0;
-  if (grid && !is_comp) {
-    qv_seterr("the catalog's answer lacks the column is_comp");
-    return qv_read::failed;
-  }
   qv_read st = read_rows(cur, [&] {
     qv_table_column c;
     if (!name_cell(cur, at[0], &c.name)) return false;
     c.type = cur.text(at[1], kTypeTextBytes);
-    c.is_identity = flag(cur, at[2]);
-    c.nullable = flag(cur, at[3]);
+    c.is_identity = is_id && flag(cur, is_id);
+    c.nullable = !is_null || flag(cur, is_null);
     c.is_computed = is_comp && flag(cur, is_comp);
     columns->push_back(std::move(c));
     return true;
@@ -165,14 +163,15 @@ qv_definition qv_read_definition(DBPROCESS *session, std::string_view schema,
   text->clear();
   qv_cursor cur(session);
   if (!open_read(cur, query_for(kDefinitionQuery, schema, obj))) return qv_definition::failed;
-  static constexpr const char *kNeeded[] = {"definition", "def_bytes", "text_size"};
-  int at[3];
+  static constexpr const char *kNeeded[] = {"definition"};
+  int at[1];
   if (!find_columns(cur, kNeeded, at)) return qv_definition::failed;
   int row = cur.next();
   if (row < 0) return qv_definition::failed;
   if (row == 0) return cur.finish() == 0 ? qv_definition::absent : qv_definition::failed;
-  long long bytes = number(cur, at[1]);
-  long long limit = number(cur, at[2]);
+  // Without the length and the limit it was read under, a cut cannot be told.
+  long long bytes = number(cur, cur.col("def_bytes"));
+  long long limit = number(cur, cur.col("text_size"));
   if (limit > 0 && bytes > limit) {
     qv_seterr("definition of %.*s.%.*s is %lld bytes, more than the %lld bytes the session "
               "reads whole",
@@ -197,8 +196,9 @@ qv_read qv_read_parameters(DBPROCESS *session, std::string_view schema, std::str
   parameters->clear();
   qv_cursor cur(session);
   if (!open_read(cur, query_for(kParameterQuery, schema, obj))) return qv_read::failed;
-  static constexpr const char *kNeeded[] = {"pname", "tname", "is_out", "has_def"};
-  int at[4];
+  static constexpr const char *kNeeded[] = {"pname", "tname"};
+  int at[2];
+  int is_out = cur.col("is_out"), has_def = cur.col("has_def");
   if (!find_columns(cur, kNeeded, at)) return qv_read::failed;
   qv_read st = read_rows(cur, [&] {
     if (cur.is_null(at[0])) {
@@ -213,8 +213,8 @@ qv_read qv_read_parameters(DBPROCESS *session, std::string_view schema, std::str
       qv_seterr("the catalog returned parameter %s without a type", p.name.c_str());
       return false;
     }
-    p.is_output = flag(cur, at[2]);
-    p.has_default = flag(cur, at[3]);
+    p.is_output = is_out && flag(cur, is_out);
+    p.has_default = has_def && flag(cur, has_def);
     parameters->push_back(std::move(p));
     return true;
   }, false);
