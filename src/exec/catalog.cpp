@@ -27,8 +27,12 @@ namespace {
 
 constexpr char kScriptColumnQuery[] =
     QV_COLUMN_SELECT "CAST(c.is_nullable AS int) AS is_null" QV_COLUMN_FROM;
+// The grid also needs what the server fills itself (GENERATED ALWAYS,
+// SQL Server 2016 on) and the code page of character columns.
 constexpr char kGridColumnQuery[] = QV_COLUMN_SELECT
-    "CAST(c.is_computed AS int) AS is_comp, CAST(c.is_nullable AS int) AS is_null" QV_COLUMN_FROM;
+    "CAST(c.is_computed AS int) AS is_comp, CAST(c.is_nullable AS int) AS is_null, "
+    "CAST(c.generated_always_type AS int) AS gen_always, "
+    "CAST(COLLATIONPROPERTY(c.collation_name, 'CodePage') AS int) AS code_page" QV_COLUMN_FROM;
 
 #undef QV_COLUMN_SELECT
 #undef QV_COLUMN_FROM
@@ -125,6 +129,8 @@ qv_read qv_read_columns(DBPROCESS *session, std::string_view schema, std::string
   // The flags are optional: an answer without one reads as its default.
   int is_id = cur.col("is_id"), is_null = cur.col("is_null");
   int is_comp = grid ? cur.col("is_comp") : 0;
+  int gen_always = grid ? cur.col("gen_always") : 0;
+  int code_page = grid ? cur.col("code_page") : 0;
   qv_read st = read_rows(cur, [&] {
     qv_table_column c;
     if (!name_cell(cur, at[0], &c.name)) return false;
@@ -132,6 +138,8 @@ qv_read qv_read_columns(DBPROCESS *session, std::string_view schema, std::string
     c.is_identity = is_id && flag(cur, is_id);
     c.nullable = !is_null || flag(cur, is_null);
     c.is_computed = is_comp && flag(cur, is_comp);
+    c.generated_always = gen_always ? static_cast<int>(number(cur, gen_always)) : 0;
+    c.code_page = code_page ? static_cast<int>(number(cur, code_page)) : 0;
     columns->push_back(std::move(c));
     return true;
   }, false);

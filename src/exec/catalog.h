@@ -34,10 +34,19 @@ struct qv_table_column {
   bool is_identity = false;
   bool is_computed = false;
   bool nullable = true;
+  int generated_always = 0;  // sys.columns.generated_always_type; above 0: the server fills it
+  int code_page = 0;         // of the column's collation; 0 when none or unknown
+
+  // rowversion (the catalog calls it timestamp): the server writes it.
+  bool is_rowversion() const { return type == "timestamp" || type == "rowversion"; }
+  // A column no INSERT or UPDATE may set.
+  bool is_read_only() const {
+    return is_identity || is_computed || is_rowversion() || generated_always > 0;
+  }
 };
 
-// Which of the two column queries asks: the scripts' (no computed flag) or
-// the edit grid's.
+// Which of the two column queries asks: the scripts' (no computed,
+// generated or code page columns) or the edit grid's.
 enum class qv_column_query { scripting, grid };
 
 // Every column of the user table schema.table; absent when there is no such
