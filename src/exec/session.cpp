@@ -142,7 +142,7 @@ using opening_session = std::unique_ptr<DBPROCESS, dbclose_deleter>;
 // server's default settings are used then.
 void apply_settings(DBPROCESS *session) {
   qv_cursor cur(session, qv_cursor::errors::go_on);
-  if (cur.open(kTextSizeStatement) >= 0) cur.finish();
+  if (cur.open(kSessionSetUp) >= 0) cur.finish();
 }
 
 }  // namespace

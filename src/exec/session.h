@@ -12,7 +12,16 @@
 
 namespace qv::exec {
 
-constexpr char kTextSizeStatement[] = "SET TEXTSIZE 4194304";
+// Sent once per session before the switch to its database. db-lib's login
+// leaves the ANSI options off (it clears the ODBC flag), where the clients
+// SQL Server users know have them on: off, strings are cut silently,
+// overflows store NULL, edits of tables with filtered indexes, indexed views
+// or indexed computed columns fail, and modules created from the query
+// window keep the wrong settings. NOCOUNT OFF keeps row counts coming.
+constexpr char kSessionSetUp[] =
+    "SET ANSI_NULLS, ANSI_NULL_DFLT_ON, ANSI_PADDING, ANSI_WARNINGS, ARITHABORT, "
+    "CONCAT_NULL_YIELDS_NULL, QUOTED_IDENTIFIER ON; SET NUMERIC_ROUNDABORT OFF; SET NOCOUNT OFF; "
+    "SET TEXTSIZE 4194304";
 constexpr char kClientHostName[] = "quorvex";
 constexpr char kClientCharset[] = "UTF-8";
 constexpr char kEncryptionRefused[] =

@@ -7,8 +7,11 @@ namespace {
 
 constexpr auto kIcase = std::regex::ECMAScript | std::regex::icase;
 
-bool is_set_textsize(const std::string &sql) {
-  static const std::regex re(R"(^\s*set\s+textsize\s+[-+]?\d+\s*;?\s*$)", kIcase);
+// A batch of nothing but SET statements (session options, TEXTSIZE), each
+// ended by ";" or the end of the batch.
+bool is_set_options(const std::string &sql) {
+  static const std::regex re(R"(^(\s*set\s+[a-z_]+(\s*,\s*[a-z_]+)*\s+[-+\w]+\s*(;|$))+\s*$)",
+                             kIcase);
   return std::regex_match(sql, re);
 }
 
@@ -69,7 +72,7 @@ std::optional<std::string> parse_use(const std::string &sql) {
 BuiltinAnswer builtin_answer(const std::string &sql, const std::string &current_database,
                              const ServerState &state) {
   if (const auto target = parse_use(sql)) return use_answer(*target, state);
-  if (is_set_textsize(sql)) return {Reply{DoneNoCount{}}, {}};
+  if (is_set_options(sql)) return {Reply{DoneNoCount{}}, {}};
   if (is_select_version(sql)) return {Reply{single_text(state.version_text(), 300)}, {}};
   if (is_select_db_name(sql)) return {Reply{single_text(current_database, 128)}, {}};
   return {Reply{BatchAbort{error(50000, "tds_server: no handler for batch: " + utf8_prefix(sql, 200))}}, {}};

@@ -1,5 +1,5 @@
 // The answers the server gives on its own when no handler matches a batch:
-// USE, SET TEXTSIZE, SELECT @@version, SELECT DB_NAME(), and an error for
+// USE, batches of SET options, SELECT @@version, SELECT DB_NAME(), and an error for
 // anything else so a test notices an unscripted batch.
 #pragma once
 

@@ -17,8 +17,8 @@
 -- ========================================================================
 
 -- Sent first on every session, before the switch to the database.
--- name: session.text_size
-SET TEXTSIZE 4194304
+-- name: session.set_up
+SET ANSI_NULLS, ANSI_NULL_DFLT_ON, ANSI_PADDING, ANSI_WARNINGS, ARITHABORT, CONCAT_NULL_YIELDS_NULL, QUOTED_IDENTIFIER ON; SET NUMERIC_ROUNDABORT OFF; SET NOCOUNT OFF; SET TEXTSIZE 4194304
 
 -- The connection test's and the explorer's server node's version probe.
 -- name: session.version

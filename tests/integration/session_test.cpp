@@ -27,7 +27,7 @@ TEST_F(Session, LoginCarriesTheLibrarysIdentity) {
   // The text size is set before the switch to the database.
   auto batches = server.batches_of(logins[0].spid);
   ASSERT_GE(batches.size(), 3u);
-  EXPECT_EQ(batches[0], statement("session.text_size"));
+  EXPECT_EQ(batches[0], statement("session.set_up"));
   EXPECT_EQ(batches[1], "use [master]");
   EXPECT_EQ(batches[2], "SELECT DB_NAME()");
 }

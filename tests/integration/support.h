@@ -68,7 +68,7 @@ inline tds::ResultSet result_set(std::vector<tds::Column> columns, std::vector<t
 // then db-lib's switch to the database.
 inline std::vector<std::string> session_batches(const std::string &database,
                                                 const std::vector<std::string> &statements = {}) {
-  std::vector<std::string> out = {statement("session.text_size"), "use " + database};
+  std::vector<std::string> out = {statement("session.set_up"), "use " + database};
   out.insert(out.end(), statements.begin(), statements.end());
   return out;
 }

@@ -77,7 +77,7 @@ TEST(GoldenStatements, MalformedFilesAreReported) {
 }
 
 TEST(GoldenStatements, SessionSetUpIsTheGoldenText) {
-  EXPECT_EQ(statement("session.text_size"), kTextSizeStatement);
+  EXPECT_EQ(statement("session.set_up"), kSessionSetUp);
 }
 
 // Every tree.<kind> entry is that kind's query, and the names fill its
