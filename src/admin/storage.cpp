@@ -15,16 +15,16 @@ constexpr int kHistoryMaxRows = 200;
 constexpr int kShrinkMaxRows = 500;
 constexpr char kInvalidDatabase[] = "invalid database";
 
-// Placeholders: the quoted database name twice, then the inside of its
-// Unicode literal.
+// Placeholder: the quoted database name. The physical name comes from the
+// database's own file view, which its owner may read (sys.master_files
+// shows rows only to those who may create or alter any database).
 constexpr char kFiles[] =
     "SELECT f.name AS logical_name, CAST(FILEPROPERTY(f.name, 'SpaceUsed') AS bigint) AS "
     "used_pages, f.size AS size_pages, CASE WHEN f.size > FILEPROPERTY(f.name,'SpaceUsed')  "
     "THEN f.size - FILEPROPERTY(f.name,'SpaceUsed') ELSE 0 END AS free_pages, CASE WHEN f.size "
     "> FILEPROPERTY(f.name,'SpaceUsed')  THEN (f.size - FILEPROPERTY(f.name,'SpaceUsed')) * 8 / "
-    "1024 ELSE 0 END AS free_mb, f.type_desc AS file_type, mf.physical_name FROM "
-    "%s.sys.database_files f JOIN %s.sys.master_files mf ON mf.database_id = DB_ID(N'%s') AND "
-    "mf.file_id = f.file_id ORDER BY f.file_id";
+    "1024 ELSE 0 END AS free_mb, f.type_desc AS file_type, f.physical_name FROM "
+    "%s.sys.database_files f ORDER BY f.file_id";
 
 // Placeholders: the three pieces of the optional database filter.
 constexpr char kHistory[] =
@@ -48,9 +48,7 @@ bool refuse(const char *message) {
 
 bool files(admin_request &r, qv_session_plan &plan, const qv_conn &conn, const char *database) {
   if (!qv_choose_database(database, conn, kInvalidDatabase, &plan.database)) return false;
-  std::string ident = qv_bracketed(plan.database);
-  r.sql = qv_formatted(kFiles, ident.c_str(), ident.c_str(),
-                       qv_literal_inside(plan.database).c_str());
+  r.sql = qv_formatted(kFiles, qv_bracketed(plan.database).c_str());
   r.max_rows = kFilesMaxRows;
   return true;
 }

@@ -181,9 +181,9 @@ SELECT TOP (100) DB_NAME(st.dbid) AS database_name, SUBSTRING(st.text, 1, 4000) 
 -- storage
 -- ========================================================================
 
--- Placeholders: bracketed database, bracketed database, its name's literal text.
+-- Placeholder: the bracketed database.
 -- name: storage.files
-SELECT f.name AS logical_name, CAST(FILEPROPERTY(f.name, 'SpaceUsed') AS bigint) AS used_pages, f.size AS size_pages, CASE WHEN f.size > FILEPROPERTY(f.name,'SpaceUsed')  THEN f.size - FILEPROPERTY(f.name,'SpaceUsed') ELSE 0 END AS free_pages, CASE WHEN f.size > FILEPROPERTY(f.name,'SpaceUsed')  THEN (f.size - FILEPROPERTY(f.name,'SpaceUsed')) * 8 / 1024 ELSE 0 END AS free_mb, f.type_desc AS file_type, mf.physical_name FROM %s.sys.database_files f JOIN %s.sys.master_files mf ON mf.database_id = DB_ID(N'%s') AND mf.file_id = f.file_id ORDER BY f.file_id
+SELECT f.name AS logical_name, CAST(FILEPROPERTY(f.name, 'SpaceUsed') AS bigint) AS used_pages, f.size AS size_pages, CASE WHEN f.size > FILEPROPERTY(f.name,'SpaceUsed')  THEN f.size - FILEPROPERTY(f.name,'SpaceUsed') ELSE 0 END AS free_pages, CASE WHEN f.size > FILEPROPERTY(f.name,'SpaceUsed')  THEN (f.size - FILEPROPERTY(f.name,'SpaceUsed')) * 8 / 1024 ELSE 0 END AS free_mb, f.type_desc AS file_type, f.physical_name FROM %s.sys.database_files f ORDER BY f.file_id
 
 -- In msdb. The three %s are empty, or the filter WHERE bs.database_name = N'<name>'
 -- in three pieces: its head up to the quote, the name's literal text, the quote.
