@@ -8,6 +8,7 @@
 // space.
 #include "common/split.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -59,17 +60,22 @@ std::size_t skip_blanks(const char *p, std::size_t i, std::size_t n) {
   return i;
 }
 
-// GO (any case), optionally followed by blanks, a repeat count that is
-// ignored, more blanks and a trailing "--" comment; nothing else.
-bool is_separator_line(const char *p, std::size_t n) {
+// GO (any case), optionally followed by blanks, a repeat count, more blanks
+// and a trailing "--" comment; nothing else. *repeats receives the count (1
+// without one, 0 for "GO 0"; counts past the int range stay at its top).
+bool is_separator_line(const char *p, std::size_t n, std::int32_t *repeats) {
   std::size_t i = skip_blanks(p, 0, n);
   if (n - i < 2 || (p[i] != 'G' && p[i] != 'g') ||
       (p[i + 1] != 'O' && p[i + 1] != 'o'))
     return false;
   i = skip_blanks(p, i + 2, n);
-  while (i < n && is_digit(p[i])) ++i;
+  std::int64_t count = -1;
+  for (; i < n && is_digit(p[i]); ++i)
+    count = std::min<std::int64_t>((count < 0 ? 0 : count) * 10 + (p[i] - '0'), INT32_MAX);
   i = skip_blanks(p, i, n);
-  return i == n || pair_at(p, i, n, '-', '-');
+  if (i != n && !pair_at(p, i, n, '-', '-')) return false;
+  *repeats = count < 0 ? 1 : static_cast<std::int32_t>(count);
+  return true;
 }
 
 // Each step consumes one token at p[i] and returns the index after it; n
@@ -150,24 +156,35 @@ int append_line(batch_buffer &b, const char *p, std::size_t n, qv_split_realloc 
   return 0;
 }
 
+// Makes both arrays hold capacity entries; false when memory ran out (the
+// arrays stay valid, the one that grew only larger).
+bool grow_list(split_run &run, std::int32_t capacity) {
+  qv_batch_list &list = *run.list;
+  void *items = run.grow(list.items, sizeof(char *) * capacity);
+  if (!items) return false;
+  list.items = static_cast<char **>(items);
+  void *repeats = run.grow(list.repeats, sizeof(std::int32_t) * capacity);
+  if (!repeats) return false;
+  list.repeats = static_cast<std::int32_t *>(repeats);
+  run.capacity = capacity;
+  return true;
+}
+
 // Takes ownership of text; on failure the list is left as it was.
-int add_batch(split_run &run, char *text) {
+int add_batch(split_run &run, char *text, std::int32_t repeats) {
   qv_batch_list &list = *run.list;
   if (list.count == run.capacity) {
-    if (run.capacity > INT32_MAX / 2) return -1;
-    std::int32_t cap = run.capacity * 2;
-    void *grown = run.grow(list.items, sizeof(char *) * cap);
-    if (!grown) return -1;
-    list.items = static_cast<char **>(grown);
-    run.capacity = cap;
+    if (run.capacity > INT32_MAX / 2 || !grow_list(run, run.capacity * 2)) return -1;
   }
-  list.items[list.count++] = text;
+  list.items[list.count] = text;
+  list.repeats[list.count++] = repeats;
   return 0;
 }
 
-// Ends the current batch: trailing white space is cut off, and a batch left
-// empty is dropped. The next line starts a new buffer either way.
-int finish_batch(split_run &run) {
+// Ends the current batch, to run `repeats` times: trailing white space is
+// cut off, and a batch left empty is dropped (its count with it). The next
+// line starts a new buffer either way.
+int finish_batch(split_run &run, std::int32_t repeats) {
   char *text = run.buf.data;
   std::size_t len = run.buf.len;
   run.buf = batch_buffer{nullptr, 0, 0};
@@ -177,7 +194,7 @@ int finish_batch(split_run &run) {
     std::free(text);
     return 0;
   }
-  if (add_batch(run, text) != 0) {
+  if (add_batch(run, text, repeats) != 0) {
     std::free(text);
     return -1;
   }
@@ -185,8 +202,9 @@ int finish_batch(split_run &run) {
 }
 
 int take_line(split_run &run, const char *p, std::size_t n) {
-  if (run.scan.state == scan_state::normal && is_separator_line(p, n))
-    return finish_batch(run);
+  std::int32_t repeats;
+  if (run.scan.state == scan_state::normal && is_separator_line(p, n, &repeats))
+    return finish_batch(run, repeats);
   if (append_line(run.buf, p, n, run.grow) != 0) return -1;
   if (n > 0) run.scan = scan_line(run.scan, p, n);
   return 0;
@@ -203,7 +221,7 @@ int split_lines(split_run &run, const char *text, std::size_t len) {
     if (!lf) break;
     p = stop + 1;
   }
-  return finish_batch(run);
+  return finish_batch(run, 1);
 }
 
 }  // namespace
@@ -212,29 +230,25 @@ void *qv_heap_realloc(void *p, std::size_t size) { return std::realloc(p, size);
 
 int qv_split_go(const char *text, qv_batch_list *list, qv_split_realloc grow) {
   if (!list) return -1;
-  list->items = nullptr;
-  list->count = 0;
+  *list = qv_batch_list{};
   if (!text) return 0;
 
   std::size_t len = std::strlen(text);
   char *copy = static_cast<char *>(grow(nullptr, len + 1));
   if (!copy) return -1;
   std::memcpy(copy, text, len + 1);
-  list->items = static_cast<char **>(grow(nullptr, kFirstListCapacity * sizeof(char *)));
-  if (!list->items) {
+  split_run run{list, 0, scanner{}, {nullptr, 0, 0}, grow};
+  if (!grow_list(run, kFirstListCapacity)) {
     std::free(copy);
+    qv_batch_list_free(list);
     return -1;
   }
 
-  split_run run{list, kFirstListCapacity, scanner{}, {nullptr, 0, 0}, grow};
   int rc = split_lines(run, copy, len);
   std::free(run.buf.data);
   std::free(copy);
-  if (list->count == 0) {
-    // No batch: hand back the same empty list as for a null text.
-    std::free(list->items);
-    list->items = nullptr;
-  }
+  // No batch: hand back the same empty list as for a null text.
+  if (list->count == 0) qv_batch_list_free(list);
   return rc;
 }
 
@@ -242,8 +256,12 @@ void qv_batch_list_free(qv_batch_list *list) {
   if (!list || !list->items) return;
   for (std::int32_t i = 0; i < list->count; ++i) std::free(list->items[i]);
   std::free(list->items);
-  list->items = nullptr;
-  list->count = 0;
+  std::free(list->repeats);
+  *list = qv_batch_list{};
+}
+
+std::int32_t qv_batch_repeats(const qv_batch_list &list, std::int32_t i) {
+  return list.repeats && list.repeats[i] > 1 ? list.repeats[i] : 1;
 }
 
 }  // namespace qv::common

@@ -6,12 +6,18 @@
 
 namespace qv::common {
 
-// The batches of a script, in script order. The list owns the array and
+// The batches of a script, in script order, each with the count of times
+// its separator line asked it to run ("GO 3"). The list owns the arrays and
 // every text (standard heap); qv_batch_list_free releases them.
 struct qv_batch_list {
   char **items = nullptr;
+  std::int32_t *repeats = nullptr;  // null: every batch runs once
   std::int32_t count = 0;
 };
+
+// How many times batch i runs: its separator's count, at least 1 (GO 0 and
+// a batch without a count run once).
+std::int32_t qv_batch_repeats(const qv_batch_list &list, std::int32_t i);
 
 // Where the splitter's memory comes from: realloc's contract (a null pointer
 // allocates). The list is released with free(), so any function given must

@@ -26,23 +26,39 @@ int use_whole_script(qv_batch_list *list, const char *sql) {
   return 0;
 }
 
-// Runs every batch, each into its own batch object; true when all succeeded.
+// Runs one batch as the batch object numbered `number`; true when it
+// succeeded.
+bool run_one(DBPROCESS *session, const char *sql, int number, int max_rows, qv_reply &r,
+             int *cursor) {
+  r.begin_object();
+  r.member_int("batch", number);
+  bool ok = qv_run_batch(session, sql, max_rows, r) == 0;
+  add_messages(r, cursor);
+  r.end_object();
+  return ok;
+}
+
+// Runs every batch, each as many times as its "GO n" asks, each run into its
+// own batch object numbered as if the batch had been written that many
+// times. Repeating stops at the first run that fails; a cancelled call sends
+// nothing more. True when all succeeded.
 bool run_batches(DBPROCESS *session, const qv_batch_list &list, int max_rows, qv_reply &r,
                  int *cursor) {
   bool ok = true;
+  int number = 0;
   r.key("batches");
   r.begin_array();
   for (int i = 0; i < list.count; ++i) {
-    // A cancelled call sends no further batch.
-    if (qv_stop_if_cancelled()) {
-      ok = false;
-      break;
+    for (std::int32_t run = 0; run < qv_batch_repeats(list, i); ++run) {
+      if (qv_stop_if_cancelled()) {
+        r.end_array();
+        return false;
+      }
+      if (!run_one(session, list.items[i], ++number, max_rows, r, cursor)) {
+        ok = false;
+        break;
+      }
     }
-    r.begin_object();
-    r.member_int("batch", i + 1);
-    if (qv_run_batch(session, list.items[i], max_rows, r) != 0) ok = false;
-    add_messages(r, cursor);
-    r.end_object();
   }
   r.end_array();
   return ok;

@@ -19,7 +19,15 @@ tds::ResultSet ints(const std::string &name, int from, int count) {
   return rs;
 }
 
-class Query : public ServerTest {};
+class Query : public ServerTest {
+ protected:
+  // The batches after the session's set-up and database switch.
+  std::vector<std::string> sent_from_setup() const {
+    std::vector<std::string> all = sent();
+    return all.size() > 2 ? std::vector<std::string>(all.begin() + 2, all.end())
+                          : std::vector<std::string>{};
+  }
+};
 
 TEST_F(Query, TwoBatchesWithResultsAndMessages) {
   server.on("SELECT 1 AS a; SELECT 2 AS b", {ints("a", 1, 1), ints("b", 2, 1)});
@@ -189,6 +197,28 @@ TEST_F(Query, GoInsideQuotedNamesAndNestedCommentsStaysInItsBatch) {
     if (b.sql.rfind("SELECT", 0) == 0 || b.sql.rfind("/*", 0) == 0) sent.push_back(b.sql);
   EXPECT_EQ(sent, (std::vector<std::string>{"SELECT \"it's\"", "SELECT [it]]'s]",
                                              "/* a /* b */ GO */ SELECT 3"}));
+}
+
+// "GO n" runs the batch before it n times, each run its own batch entry,
+// numbered on; repeating stops at the first run that fails.
+TEST_F(Query, GoWithACountRunsTheBatchThatManyTimes) {
+  server.on("INSERT INTO t DEFAULT VALUES", {tds::RowCount{1}});
+  server.on("SELECT 3 AS c", {ints("c", 3, 1)});
+  server.on("EXEC fails", {tds::BatchAbort{tds::error(50000, "no more")}});
+  Reply r = query("INSERT INTO t DEFAULT VALUES\nGO 3\nSELECT 3 AS c\nGO 0");
+  EXPECT_TRUE(r["ok"].GetBool()) << r.text;
+  ASSERT_EQ(r["batches"].Size(), 4u) << r.text;
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(r["batches"][i]["batch"].GetInt(), i + 1);
+  EXPECT_EQ(sent_from_setup(), (std::vector<std::string>{
+                                   "INSERT INTO t DEFAULT VALUES", "INSERT INTO t DEFAULT VALUES",
+                                   "INSERT INTO t DEFAULT VALUES", "SELECT 3 AS c"}));
+
+  server.clear_records();
+  r = query("EXEC fails\nGO 5\nSELECT 3 AS c");
+  EXPECT_FALSE(r["ok"].GetBool());
+  ASSERT_EQ(r["batches"].Size(), 2u) << r.text;
+  EXPECT_EQ(r["batches"][1]["batch"].GetInt(), 2);
+  EXPECT_EQ(sent_from_setup(), (std::vector<std::string>{"EXEC fails", "SELECT 3 AS c"}));
 }
 
 }  // namespace

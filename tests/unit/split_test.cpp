@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -85,6 +87,33 @@ TEST(SplitGo, NullArguments) {
   qv_batch_list_free(&list);  // no array: left alone
   EXPECT_EQ(qv_split_go(nullptr, &list), 0);  // emptied before the null check
   EXPECT_EQ(list.count, 0);
+}
+
+// The count after GO is how many times the batch before it runs; a batch
+// without one, or with GO 0, runs once.
+TEST(SplitGo, SeparatorCountsRepeatTheirBatch) {
+  const struct {
+    const char *script;
+    std::vector<std::int32_t> repeats;
+  } cases[] = {
+      {"INSERT t DEFAULT VALUES\nGO 1000\n", {1000}},
+      {"A\nGO 3\nB\nGO\nC", {3, 1, 1}},
+      {"A\ngo 0 -- none\nB\n\tGO  2  \n", {1, 2}},
+      {"A\nGO5\nB\nGO 007\n", {5, 7}},
+      {"A\nGO 99999999999\n", {INT32_MAX}},
+      {"A\nGO 2\nGO 4\n", {2}},  // an empty batch takes its count with it
+      {"A\nGO 3 x\n", {1}},       // not a separator: one batch of two lines
+  };
+  for (const auto &c : cases) {
+    qv_batch_list list{};
+    ASSERT_EQ(qv_split_go(c.script, &list), 0) << c.script;
+    std::vector<std::int32_t> got;
+    for (std::int32_t i = 0; i < list.count; ++i) got.push_back(qv_batch_repeats(list, i));
+    EXPECT_EQ(got, c.repeats) << c.script;
+    qv_batch_list_free(&list);
+  }
+  qv_batch_list none{};
+  EXPECT_EQ(qv_batch_repeats(none, 0), 1);  // a list without counts runs each batch once
 }
 
 // 20 batches, one of them a 255-byte line (buffer just past 256 bytes) and a
