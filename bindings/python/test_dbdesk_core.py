@@ -54,7 +54,7 @@ class CallFrame(unittest.TestCase):
             with self.assertRaises(ValueError):
                 self.core.activity({"host": "h", "user": "u"}, "")
         self.assertEqual(len(freed), 2)
-        self.assertEqual(self.core.version(), "1.1.0")
+        self.assertEqual(self.core.version(), "1.2.0")
 
 
 @unittest.skipUnless(PORT, "DBDESK_TEST_PORT names no demo server")

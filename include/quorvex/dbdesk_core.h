@@ -18,6 +18,8 @@
 #ifndef QUORVEX_DBDESK_CORE_H
 #define QUORVEX_DBDESK_CORE_H
 
+#include <stddef.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -134,6 +136,32 @@ DBDESK_CORE_API char *dbdesk_core_admin(const char *conn_json,
  * statement, with the text "cancelled by the caller" (a query keeps the
  * batches received so far). Since 1.1.0. */
 DBDESK_CORE_API char *dbdesk_core_cancel(const char *tag);
+
+/* Receives the events of dbdesk_core_query_stream, one JSON object each, in
+ * order, on the thread that called it. event_json (len bytes, NUL-terminated)
+ * is valid only during the call. Return 0 to go on; any other value stops
+ * the call as dbdesk_core_cancel would. The callback must not call this
+ * library. */
+typedef int (*dbdesk_core_event_fn)(void *user, const char *event_json, size_t len);
+
+/* Runs a script as dbdesk_core_query does, but hands every event to on_event
+ * while it runs: "batch" when a batch is sent, "columns", "rows" (in chunks
+ * of at most 1000 rows or 256 KiB, and at least every 100 ms while rows
+ * come), "result_end", "count" (the rows a statement without a result set
+ * affected), "message" (as soon as the server sends it) and "batch_end".
+ * conn_json, sql and on_event are required. max_rows: at most that many
+ * rows per result set (0 or below: no limit). timeout_s > 0: login and
+ * statement time-out; 0: a 15-second login time-out and no statement
+ * time-out (the document's timeout_s is not used). Returns the summary
+ * {"ok","spid","elapsed_ms","batches","rows","error"}, or the error envelope
+ * when nothing was run; release it with dbdesk_core_free. The library holds
+ * at most one chunk of rows at a time. Since 1.2.0. */
+DBDESK_CORE_API char *dbdesk_core_query_stream(const char *conn_json,
+                                               const char *database,
+                                               const char *sql, int max_rows,
+                                               int timeout_s,
+                                               dbdesk_core_event_fn on_event,
+                                               void *user);
 
 #ifdef __cplusplus
 }

@@ -44,6 +44,8 @@ void qv_cancel_end() {
   g_call.tag.clear();
 }
 
+void qv_cancel_self() { g_call.cancelled.store(true, std::memory_order_relaxed); }
+
 bool qv_cancel_requested() {
   return g_call.paused == 0 && g_call.cancelled.load(std::memory_order_relaxed);
 }

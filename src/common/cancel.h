@@ -18,6 +18,9 @@ constexpr char kCancelledText[] = "cancelled by the caller";
 void qv_cancel_begin(const char *tag);
 void qv_cancel_end();
 
+// Cancels the calling thread's own current call, as qv_cancel_tag would.
+void qv_cancel_self();
+
 // True once the calling thread's current call was cancelled.
 bool qv_cancel_requested();
 // Records "cancelled by the caller" as the call's locked reason.

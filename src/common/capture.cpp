@@ -34,6 +34,8 @@ thread_local qv_capture g_cap;
 thread_local std::int32_t g_cap_ready = 0;
 thread_local std::int32_t installed = 0;
 thread_local qv_login_wait g_login_wait;
+thread_local qv_message_sink g_sink = nullptr;
+thread_local void *g_sink_user = nullptr;
 
 // A tick that ends this close to the deadline ends the wait: the next tick
 // would overshoot it by more.
@@ -155,11 +157,10 @@ qv_record_flags qv_flags() {
   return {c->has_err != 0, c->fatal != 0, c->reason_locked != 0};
 }
 
-void qv_add_msg(const char *type, int number, int severity, int state, int line,
-                int rows_affected, const char *text) {
-  qv_capture *c = cap();
-  if (c->msg_count >= kMaxMessages) return;
-  qv_msg *m = &c->msgs[c->msg_count++];
+namespace {
+
+void fill_msg(qv_msg *m, const char *type, int number, int severity, int state, int line,
+              int rows_affected, const char *text) {
   qv_copy_cut(m->type, sizeof m->type, type ? type : "");
   m->number = number;
   m->severity = severity;
@@ -167,6 +168,31 @@ void qv_add_msg(const char *type, int number, int severity, int state, int line,
   m->line = line;
   m->rows_affected = rows_affected;
   qv_copy_cut(m->text, sizeof m->text, text);
+}
+
+}  // namespace
+
+void qv_add_msg(const char *type, int number, int severity, int state, int line,
+                int rows_affected, const char *text) {
+  qv_capture *c = cap();
+  if (g_sink) {
+    // Forwarded whole even when the table is full: a sink holds nothing.
+    qv_msg m;
+    fill_msg(&m, type, number, severity, state, line, rows_affected, text);
+    g_sink(g_sink_user, m);
+  }
+  if (c->msg_count >= kMaxMessages) return;
+  fill_msg(&c->msgs[c->msg_count++], type, number, severity, state, line, rows_affected, text);
+}
+
+qv_message_sink_scope::qv_message_sink_scope(qv_message_sink sink, void *user) {
+  g_sink = sink;
+  g_sink_user = user;
+}
+
+qv_message_sink_scope::~qv_message_sink_scope() {
+  g_sink = nullptr;
+  g_sink_user = nullptr;
 }
 
 int qv_message_count() { return cap()->msg_count; }
@@ -239,6 +265,17 @@ bool qv_failure_scope::take_server_error() const {
   if (!m) return false;
   write_refined(c, m);
   return true;
+}
+
+std::string qv_failure_scope::reason() const {
+  const qv_capture *c = cap();
+  if (const qv_msg *m = first_error_msg(c, messages_at_start_); m && !c->reason_locked) {
+    char text[kErrTextSize];
+    qv_format_cut(text, sizeof text, kRefinedFormat, m->text, m->number, m->severity, m->state,
+                  m->line);
+    return text;
+  }
+  return c->err;
 }
 
 void qv_refine_err_from_msg() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include <sybdb.h>
 
@@ -67,6 +68,18 @@ void qv_add_msg(const char *type, int number, int severity, int state, int line,
 int qv_message_count();
 const qv_msg &qv_message(int index);
 
+// Where the calling thread's server messages go besides the record, as db-lib
+// hands them over (a streamed query forwards them at once). A scope installs
+// a sink and removes it.
+using qv_message_sink = void (*)(void *user, const qv_msg &message);
+class qv_message_sink_scope {
+ public:
+  qv_message_sink_scope(qv_message_sink sink, void *user);
+  ~qv_message_sink_scope();
+  qv_message_sink_scope(const qv_message_sink_scope &) = delete;
+  qv_message_sink_scope &operator=(const qv_message_sink_scope &) = delete;
+};
+
 int qv_err_handler(DBPROCESS *session, int severity, int dberr, int oserr,
                    char *dberrstr, char *oserrstr);
 int qv_msg_handler(DBPROCESS *session, DBINT msgno, int msgstate, int severity,
@@ -90,6 +103,9 @@ class qv_failure_scope {
   // Makes the first server error since the start the recorded reason, even
   // over a locked one; false, changing nothing, when there is none.
   bool take_server_error() const;
+  // The reason for a failure since the start, recording nothing: its first
+  // server error in the refined form, else the recorded text.
+  std::string reason() const;
 
  private:
   std::int32_t failures_at_start_;

@@ -31,7 +31,7 @@ int qv_cursor::next_result() {
     if (st < 0) return -1;
   }
   described_ = false;
-  int next = qv_next_result_with_columns(session_);
+  int next = qv_next_result_with_columns(session_, &counts_);
   if (next < 0) return fail();
   if (next == 0) {
     finished_ = true;

@@ -36,6 +36,10 @@ class qv_cursor {
   qv_cursor(const qv_cursor &) = delete;
   qv_cursor &operator=(const qv_cursor &) = delete;
 
+  // Has every row count the statement reports without a result set told to
+  // observer as the cursor passes it (set before open).
+  void observe_counts(const qv_count_observer &observer) { counts_ = observer; }
+
   // Sends sql and moves to its first result set with columns. 1 when one is
   // open, 0 when the statement ran but returned no columns, -1 when it
   // failed (reason recorded: the server's refined text where it sent one).
@@ -88,6 +92,7 @@ class qv_cursor {
   errors mode_;
   qv_columns cols_;
   qv_failure_scope scope_;
+  qv_count_observer counts_;
   bool described_ = false;
   bool open_ = false;      // a result set is open and its rows may be unread
   bool finished_ = true;   // nothing of the statement is left to read

@@ -16,7 +16,7 @@ constexpr char kNoWaitLimitSeconds[] = "2147483";
 
 bool qv_check_required(std::initializer_list<qv_required> required) {
   for (const qv_required &r : required) {
-    if (!r.value || !*r.value) {
+    if (!r.present) {
       qv_seterr("missing required parameter: %s", r.name);
       return false;
     }

@@ -32,10 +32,13 @@
 
 namespace qv::exec {
 
-// One required text of an exported function: missing when null or empty.
+// One required argument of an exported function: a text is missing when
+// null or empty, anything else when not given.
 struct qv_required {
+  qv_required(const char *argument, const char *text) : name(argument), present(text && *text) {}
+  qv_required(const char *argument, bool given) : name(argument), present(given) {}
   const char *name;
-  const char *value;
+  bool present;
 };
 
 // What the operation's checks decide about its session.

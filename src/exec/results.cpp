@@ -22,7 +22,7 @@ bool qv_cancel_results_if_asked(DBPROCESS *session) {
   return true;
 }
 
-int qv_next_result_with_columns(DBPROCESS *session) {
+int qv_next_result_with_columns(DBPROCESS *session, const qv_count_observer *observer) {
   int failures = 0;
   for (;;) {
     RETCODE rc = dbresults(session);
@@ -30,6 +30,9 @@ int qv_next_result_with_columns(DBPROCESS *session) {
     if (rc == SUCCEED) {
       failures = 0;
       if (dbnumcols(session) > 0) return 1;
+      // db-lib gives -1 for a result that reports no count (SET, PRINT).
+      if (DBINT rows = dbcount(session); observer && observer->counted && rows >= 0)
+        observer->counted(observer->user, rows);
       continue;
     }
     // A failed statement: its error came through the callbacks; go on

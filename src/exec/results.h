@@ -23,9 +23,16 @@ constexpr int kDefaultMaxRows = 1000;
 // accounts for one).
 constexpr int kMaxConsecutiveResultFailures = 1 << 20;
 
+// Told the row count of each result without columns that reports one (an
+// INSERT, UPDATE, DELETE or MERGE), as it is passed over.
+struct qv_count_observer {
+  void (*counted)(void *user, long long rows) = nullptr;
+  void *user = nullptr;
+};
+
 // Moves to the next result that has columns: 1 when there is one, 0 when the
 // results ended, -1 when the session died (or kept failing).
-int qv_next_result_with_columns(DBPROCESS *session);
+int qv_next_result_with_columns(DBPROCESS *session, const qv_count_observer *observer = nullptr);
 // Reads and drops whatever rows and results remain, so the session is ready
 // for the next command.
 void qv_finish_results(DBPROCESS *session);

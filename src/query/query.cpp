@@ -38,42 +38,27 @@ bool run_one(DBPROCESS *session, const char *sql, int number, int max_rows, qv_r
   return ok;
 }
 
-// Runs every batch, each as many times as its "GO n" asks, each run into its
-// own batch object numbered as if the batch had been written that many
-// times. Repeating stops at the first run that fails; a cancelled call sends
-// nothing more. True when all succeeded.
+// Every run of every batch, each into its own batch object.
 bool run_batches(DBPROCESS *session, const qv_batch_list &list, int max_rows, qv_reply &r,
                  int *cursor) {
-  bool ok = true;
-  int number = 0;
   r.key("batches");
   r.begin_array();
-  for (int i = 0; i < list.count; ++i) {
-    for (std::int32_t run = 0; run < qv_batch_repeats(list, i); ++run) {
-      if (qv_stop_if_cancelled()) {
-        r.end_array();
-        return false;
-      }
-      if (!run_one(session, list.items[i], ++number, max_rows, r, cursor)) {
-        ok = false;
-        break;
-      }
-    }
-  }
+  bool ok = qv_for_each_run(list, [&](int number, const char *sql) {
+    return run_one(session, sql, number, max_rows, r, cursor);
+  });
   r.end_array();
   return ok;
 }
 
 }  // namespace
 
-bool qv_impl_query::check(const qv_conn &conn, qv_session_plan &plan) {
+bool qv_script_operation::check_script(const qv_conn &conn, qv_session_plan &plan) {
   long long bad = qv_utf8_invalid_at(sql, std::strlen(sql));
   if (bad >= 0) {
     qv_seterr("sql is not valid UTF-8 (byte %lld)", bad);
     return false;
   }
   if (!qv_choose_database(database, conn, "invalid database name", &plan.database)) return false;
-  if (timeout_s > 0) plan.timeout_s = timeout_s > kMaxTimeoutS ? kMaxTimeoutS : timeout_s;
   if (qv_split_go(sql, &split.list) != 0) {
     qv_seterr("batch split failed");
     return false;
@@ -83,6 +68,11 @@ bool qv_impl_query::check(const qv_conn &conn, qv_session_plan &plan) {
     return false;
   }
   return true;
+}
+
+bool qv_impl_query::check(const qv_conn &conn, qv_session_plan &plan) {
+  if (timeout_s > 0) plan.timeout_s = timeout_s > kMaxTimeoutS ? kMaxTimeoutS : timeout_s;
+  return check_script(conn, plan);
 }
 
 char *qv_impl_query::run(qv_call &call) {

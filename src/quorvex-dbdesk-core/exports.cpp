@@ -19,7 +19,7 @@ using namespace qv::ops;
 using qv::exec::qv_run_local;
 using qv::exec::qv_run_operation;
 
-const char g_version[] = "1.1.0";
+const char g_version[] = "1.2.0";
 
 }  // namespace
 
@@ -48,7 +48,7 @@ char *dbdesk_core_tree(const char *conn_json, const char *node_kind, const char 
 char *dbdesk_core_query(const char *conn_json, const char *database, const char *sql,
                         int max_rows, int timeout_s) {
   return qv_run_operation({{"conn_json", conn_json}, {"sql", sql}},
-                          query::qv_impl_query{{conn_json}, database, sql, max_rows, timeout_s});
+                          query::qv_impl_query{{{conn_json}, database, sql}, max_rows, timeout_s});
 }
 
 char *dbdesk_core_kill_spid(const char *conn_json, int spid) {
@@ -92,6 +92,14 @@ char *dbdesk_core_admin(const char *conn_json, const char *kind, const char *dat
                         const char *arg) {
   return qv_run_operation({{"conn_json", conn_json}, {"kind", kind}},
                           admin::qv_impl_admin{{{conn_json}}, kind, database, arg});
+}
+
+char *dbdesk_core_query_stream(const char *conn_json, const char *database, const char *sql,
+                               int max_rows, int timeout_s, dbdesk_core_event_fn on_event,
+                               void *user) {
+  return qv_run_operation(
+      {{"conn_json", conn_json}, {"sql", sql}, {"on_event", on_event != nullptr}},
+      query::qv_impl_query_stream{{{conn_json}, database, sql}, max_rows, timeout_s, on_event, user});
 }
 
 char *dbdesk_core_cancel(const char *tag) {

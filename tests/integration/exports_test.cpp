@@ -16,7 +16,7 @@ const std::set<std::string> kExported = {
     "dbdesk_core_connect_test", "dbdesk_core_tree",           "dbdesk_core_query",
     "dbdesk_core_kill_spid",    "dbdesk_core_script_object",  "dbdesk_core_editgrid_load",
     "dbdesk_core_editgrid_apply", "dbdesk_core_activity",     "dbdesk_core_storage",
-    "dbdesk_core_admin",        "dbdesk_core_cancel"};
+    "dbdesk_core_admin",        "dbdesk_core_cancel",         "dbdesk_core_query_stream"};
 
 std::string envelope_error(char *p) {
   Reply r = take(p);
@@ -46,10 +46,11 @@ TEST(ExportedSurface, ExactlyTheHeadersFunctionsAreExportedUnderTheirVersions) {
     defined.insert(n.substr(0, n.find('@')));
     versions.insert(n.substr(n.rfind('@') + 1));
     // The first thirteen keep their node; later additions get their own.
-    EXPECT_EQ(n.substr(n.rfind('@') + 1), n.rfind("dbdesk_core_cancel", 0) == 0
-                                              ? "QUORVEX_DBDESK_CORE_1.1"
-                                              : "QUORVEX_DBDESK_CORE_1")
-        << n;
+    const std::string base = n.substr(0, n.find('@'));
+    const char *node = base == "dbdesk_core_cancel"         ? "QUORVEX_DBDESK_CORE_1.1"
+                       : base == "dbdesk_core_query_stream" ? "QUORVEX_DBDESK_CORE_1.2"
+                                                            : "QUORVEX_DBDESK_CORE_1";
+    EXPECT_EQ(n.substr(n.rfind('@') + 1), node) << n;
   }
   pclose(nm);
   EXPECT_EQ(defined, kExported);
@@ -57,7 +58,7 @@ TEST(ExportedSurface, ExactlyTheHeadersFunctionsAreExportedUnderTheirVersions) {
 
 TEST(CallFrame, VersionIsOneStaticText) {
   const char *a = dbdesk_core_version();
-  EXPECT_STREQ(a, "1.1.0");
+  EXPECT_STREQ(a, "1.2.0");
   EXPECT_EQ(a, dbdesk_core_version());
   dbdesk_core_free(nullptr);
 }
