@@ -10,10 +10,12 @@
 //   W2  one query of N/10 rows x one 4 KB nvarchar(max)
 //   W3  `calls` x (connect, SELECT 1, close)           (default 1000)
 // Contenders: "library" (dbdesk_core_query of the library built alongside,
-// or --library; reply freed), "baseline" (the same call of another build,
-// with --baseline, to compare before and after in one run) and "floor" (the
-// same login and stream through dbnextrow, touching dbdata/dbdatlen of every
-// cell, converting nothing). Each prints the median of `reps` runs after one
+// or --library; reply freed; only while a result fits its 100,000-row cap),
+// "stream" (dbdesk_core_query_stream of the same library without a row
+// limit, events counted and parsed by nobody; W1 and W2), "baseline" (the
+// classic call of another build, with --baseline, to compare before and
+// after in one run) and "floor" (the same login and stream through
+// dbnextrow, touching dbdata/dbdatlen of every cell, converting nothing). Each prints the median of `reps` runs after one
 // warm-up run: client CPU (user + sys of this process), wall time, rows/s,
 // reply MB/s and peak RSS, then the ratios against the floor.
 #include <dlfcn.h>
@@ -40,7 +42,10 @@ constexpr char kDocsSql[] = "SELECT doc FROM bench.dbo.docs";
 constexpr char kOneSql[] = "SELECT 1";
 constexpr char kDatabase[] = "bench";
 constexpr int kMaxRowsCap = 100000;  // the library's per-result-set row cap
+constexpr long kMaxRows = 10000000;     // W1 rows the bench accepts
 constexpr double kCpuTarget = 1.3;
+constexpr double kStreamCpuTarget = 1.15;
+constexpr double kStreamRssLimitMiB = 24;
 constexpr double kCallOverheadTargetMs = 0.1;
 constexpr double kRssHeadroomMiB = 16;
 constexpr double kMinMeasurableMs = 1;  // below this a CPU-time ratio is noise
@@ -138,10 +143,28 @@ long long floor_fetch(int port, const char *sql, unsigned long long *touch) {
 
 struct Library {
   using query_fn = char *(*)(const char *, const char *, const char *, int, int);
+  using event_fn = int (*)(void *, const char *, std::size_t);
+  using stream_fn = char *(*)(const char *, const char *, const char *, int, int, event_fn, void *);
   using free_fn = void (*)(void *);
   query_fn query = nullptr;
+  stream_fn query_stream = nullptr;  // absent in builds before the streamed query
   free_fn release = nullptr;
 };
+
+// Which call a contender makes.
+enum class contender { floor, classic, stream };
+
+// The streamed contender's callback: events are counted, parsed by nobody.
+struct event_count {
+  long long events = 0;
+  long long bytes = 0;
+};
+int count_event(void *user, const char *, std::size_t len) {
+  auto *c = static_cast<event_count *>(user);
+  ++c->events;
+  c->bytes += static_cast<long long>(len);
+  return 0;
+}
 
 bool load_library(const std::string &path, Library *lib) {
   void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -150,6 +173,8 @@ bool load_library(const std::string &path, Library *lib) {
     return false;
   }
   lib->query = reinterpret_cast<Library::query_fn>(dlsym(handle, "dbdesk_core_query"));
+  lib->query_stream =
+      reinterpret_cast<Library::stream_fn>(dlsym(handle, "dbdesk_core_query_stream"));
   lib->release = reinterpret_cast<Library::free_fn>(dlsym(handle, "dbdesk_core_free"));
   return lib->query && lib->release;
 }
@@ -169,13 +194,23 @@ long long check_replies(const Library &lib, std::vector<char *> &replies, long l
 
 // ---- one contender in a child process ----
 
-// library_path empty: the floor.
-Report run_contender(const std::string &library_path, const Workload &w, int port, int reps,
-                     long expected_rows) {
+// One streamed query: its events counted, its summary checked and freed.
+bool stream_once(const Library &lib, const std::string &conn, const char *sql, long long *bytes) {
+  event_count counted;
+  char *summary = lib.query_stream(conn.c_str(), kDatabase, sql, 0, 0, count_event, &counted);
+  bool ok = summary && std::strstr(summary, "\"ok\":true");
+  lib.release(summary);
+  *bytes += counted.bytes;
+  return ok;
+}
+
+Report run_contender(contender who, const std::string &library_path, const Workload &w, int port,
+                     int reps, long expected_rows) {
   Report r;
-  const bool library = !library_path.empty();
+  const bool library = who != contender::floor;
   Library lib;
   if (library && !load_library(library_path, &lib)) return r;
+  if (who == contender::stream && !lib.query_stream) return r;
   std::string conn = "{\"host\":\"127.0.0.1\",\"port\":" + std::to_string(port) +
                      ",\"user\":\"sa\",\"password\":\"secret\",\"database\":\"bench\"}";
   if (!library) {
@@ -192,6 +227,11 @@ Report run_contender(const std::string &library_path, const Workload &w, int por
     double cpu0, sys0, cpu1, sys1, wall0 = wall_ms_now();
     cpu_ms_now(&cpu0, &sys0);
     for (int call = 0; call < w.calls && r.ok; ++call) {
+      if (who == contender::stream) {
+        if (!stream_once(lib, conn, w.sql, &bytes)) r.ok = false;
+        rows += expected_rows / w.calls;
+        continue;
+      }
       if (library) {
         replies.push_back(lib.query(conn.c_str(), kDatabase, w.sql, kMaxRowsCap, 0));
         rows += expected_rows / w.calls;
@@ -241,15 +281,15 @@ bool read_all(int fd, void *p, std::size_t n) {
 }
 
 // Runs one contender in a fresh process and collects its report.
-Report measure(const std::string &library_path, const Workload &w, int port, int reps,
-               long expected_rows) {
+Report measure(contender who, const std::string &library_path, const Workload &w, int port,
+               int reps, long expected_rows) {
   int fds[2];
   if (pipe(fds) != 0) return {};
   std::fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    Report r = run_contender(library_path, w, port, reps, expected_rows);
+    Report r = run_contender(who, library_path, w, port, reps, expected_rows);
     std::size_t n = r.samples.size();
     write_all(fds[1], &r.ok, sizeof r.ok);
     write_all(fds[1], &r.rows, sizeof r.rows);
@@ -365,24 +405,44 @@ void print_verdict(const char *who, const Workload &w, const Report &r, const Su
               r.max_rss_kib / 1024.0, rss_limit, verdict(r.max_rss_kib / 1024.0 <= rss_limit));
 }
 
+// The streamed contender holds one chunk, whatever the result's size.
+void print_stream_verdict(const Report &r, const Summary &s, const Summary &f) {
+  double ratio = f.cpu_ms > 0 ? s.cpu_ms / f.cpu_ms : 0;
+  std::printf("  %-8s cpu %.2fx the floor (target <= %.2f: %s); events %.2f MiB, peak rss %.1f "
+              "MiB (limit %.0f: %s)\n",
+              "stream", ratio, kStreamCpuTarget, verdict(ratio <= kStreamCpuTarget),
+              r.reply_bytes / 1048576.0, r.max_rss_kib / 1024.0, kStreamRssLimitMiB,
+              verdict(r.max_rss_kib / 1024.0 <= kStreamRssLimitMiB));
+}
+
 bool run_workload(const Workload &w, const Options &o, int port, long expected_rows) {
   std::printf("%s: %s  (%d call%s per run, median of %d)\n", w.name, w.sql, w.calls,
               w.calls == 1 ? "" : "s", o.reps);
-  Report fl = measure("", w, port, o.reps, expected_rows);
+  Report fl = measure(contender::floor, "", w, port, o.reps, expected_rows);
   Report base;
-  if (!o.baseline.empty()) base = measure(o.baseline, w, port, o.reps, expected_rows);
-  Report lib = measure(o.library, w, port, o.reps, expected_rows);
-  if (!fl.ok || !lib.ok || (!o.baseline.empty() && !base.ok)) {
-    std::printf("  FAILED (floor %s, library %s)\n", fl.ok ? "ok" : "failed",
-                lib.ok ? "ok" : "failed");
+  if (!o.baseline.empty())
+    base = measure(contender::classic, o.baseline, w, port, o.reps, expected_rows);
+  // The classic reply holds at most kMaxRowsCap rows a result set.
+  const bool classic = expected_rows / w.calls <= kMaxRowsCap;
+  Report lib = classic ? measure(contender::classic, o.library, w, port, o.reps, expected_rows)
+                       : Report{};
+  const bool streamed = w.calls == 1;
+  Report st = streamed ? measure(contender::stream, o.library, w, port, o.reps, expected_rows)
+                       : Report{};
+  if (!fl.ok || (classic && !lib.ok) || (streamed && !st.ok) ||
+      (!o.baseline.empty() && classic && !base.ok)) {
+    std::printf("  FAILED (floor %s, library %s, stream %s)\n", fl.ok ? "ok" : "failed",
+                lib.ok ? "ok" : "failed", st.ok ? "ok" : "failed");
     return false;
   }
-  Summary f = summarize(fl), l = summarize(lib), b{};
+  Summary f = summarize(fl), b{};
   print_line("floor", fl, f);
-  if (!o.baseline.empty()) print_line("baseline", base, b = summarize(base));
-  print_line("library", lib, l);
-  if (!o.baseline.empty()) print_verdict("baseline", w, base, b, f);
-  print_verdict("library", w, lib, l, f);
+  if (!o.baseline.empty() && classic) print_line("baseline", base, b = summarize(base));
+  if (classic) print_line("library", lib, summarize(lib));
+  if (streamed) print_line("stream", st, summarize(st));
+  if (!o.baseline.empty() && classic) print_verdict("baseline", w, base, b, f);
+  if (classic) print_verdict("library", w, lib, summarize(lib), f);
+  if (streamed) print_stream_verdict(st, summarize(st), f);
   std::printf("\n");
   return true;
 }
@@ -407,7 +467,7 @@ Options parse_options(int argc, char **argv) {
     else if (arg == "--calls") o.calls = std::atoi(value.c_str());
     else usage();
   }
-  if (o.rows < 10 || o.rows > kMaxRowsCap || o.reps < 1 || o.calls < 1) usage();
+  if (o.rows < 10 || o.rows > kMaxRows || o.reps < 1 || o.calls < 1) usage();
   return o;
 }
 

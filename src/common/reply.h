@@ -79,6 +79,15 @@ class qv_out {
   const char *data() const { return buf_; }
   // Terminates the text and gives up ownership of it.
   char *release();
+  // Terminates the text where it stands (the terminator is not part of it)
+  // and keeps the buffer.
+  const char *terminated() {
+    Reserve(1);
+    buf_[len_] = '\0';
+    return buf_;
+  }
+  // Starts over, keeping the buffer and its pages.
+  void clear() { len_ = 0; }
 
  private:
   // Grows the buffer when extra bytes (and the terminator) do not fit, and
@@ -184,6 +193,15 @@ class qv_reply {
 
   // The finished, NUL-terminated text; the caller frees it with free().
   char *release() { return out_.release(); }
+  // The finished text, NUL-terminated and still owned by the writer: valid
+  // until the next write or reset.
+  const char *terminated() { return out_.terminated(); }
+  // Starts a new text in the same buffer: a writer used again and again
+  // keeps its pages.
+  void reset() {
+    out_.clear();
+    w_.Reset(out_);
+  }
 
  private:
   // The writer places separators and counts the value; the text follows.

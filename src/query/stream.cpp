@@ -1,8 +1,6 @@
 // The streamed query: every batch, result set, row chunk, row count and
 // server message goes to the caller's callback as it happens, and the reply
 // is a summary. At most one chunk of rows is held at a time.
-#include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "common/cancel.h"
@@ -36,8 +34,7 @@ class event_stream {
   // the call as a cancel would.
   void emit(qv_reply &r) {
     std::size_t len = r.text().size();
-    std::unique_ptr<char, decltype(&std::free)> text(r.release(), &std::free);
-    if (on_event_(user_, text.get(), len) != 0) qv_cancel_self();
+    if (on_event_(user_, r.terminated(), len) != 0) qv_cancel_self();
   }
 
   // An event object begun with its "event" member and the batch number.
@@ -94,12 +91,12 @@ class event_stream {
   // Adds the current row of cur to the chunk, sending the chunk when it is
   // full or due.
   void row(DBPROCESS *session, const qv_columns &cols, char *buf) {
-    if (!chunk_) start_chunk();
-    qv_append_row(session, chunk_.get(), cols.cols.get(), cols.count, buf, kCellBufSize);
+    if (!chunk_open_) start_chunk();
+    qv_append_row(session, &chunk_, cols.cols.get(), cols.count, buf, kCellBufSize);
     ++chunk_rows_;
     ++rows_in_result_;
     ++total_rows_;
-    if (chunk_rows_ >= kChunkRows || chunk_->text().size() >= kChunkBytes ||
+    if (chunk_rows_ >= kChunkRows || chunk_.text().size() >= kChunkBytes ||
         qv_elapsed_ms(last_chunk_ms_, qv_now_ms()) >= kChunkMaxWaitMs)
       flush_rows();
   }
@@ -126,22 +123,25 @@ class event_stream {
   long long total_rows() const { return total_rows_; }
 
  private:
+  // The chunk's writer is used again for every chunk, so its pages are
+  // faulted in once per call.
   void start_chunk() {
-    chunk_ = std::make_unique<qv_reply>();
-    begin(*chunk_, "rows");
-    chunk_->member_int("result", result_);
-    chunk_->key("rows");
-    chunk_->begin_array();
+    chunk_.reset();
+    begin(chunk_, "rows");
+    chunk_.member_int("result", result_);
+    chunk_.key("rows");
+    chunk_.begin_array();
     chunk_rows_ = 0;
+    chunk_open_ = true;
   }
 
   void flush_rows() {
-    if (!chunk_) return;
-    chunk_->end_array();
-    chunk_->end_object();
-    std::unique_ptr<qv_reply> chunk = std::move(chunk_);
+    if (!chunk_open_) return;
+    chunk_open_ = false;
+    chunk_.end_array();
+    chunk_.end_object();
     last_chunk_ms_ = qv_now_ms();
-    emit(*chunk);
+    emit(chunk_);
   }
 
   qv_event_fn on_event_;
@@ -150,7 +150,8 @@ class event_stream {
   int result_ = -1;
   long long rows_in_result_ = 0;
   long long total_rows_ = 0;
-  std::unique_ptr<qv_reply> chunk_;
+  qv_reply chunk_;
+  bool chunk_open_ = false;
   int chunk_rows_ = 0;
   std::int32_t last_chunk_ms_ = 0;
 };

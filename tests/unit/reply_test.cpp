@@ -85,6 +85,24 @@ TEST(Reply, ReleaseHandsOverATerminatedMallocText) {
   EXPECT_EQ(take(r), "[\"" + big + "\",\"" + big + "\",\"" + big + "\"]");
 }
 
+// A writer used again: each text is whole and terminated, the separators of
+// the one before do not leak into the next.
+TEST(Reply, AResetWriterStartsEachTextAfresh) {
+  qv_reply r;
+  const std::string big(100000, 'y');
+  for (int round = 0; round < 3; ++round) {
+    r.reset();
+    r.begin_object();
+    r.member_int("round", round);
+    r.member_str("s", round == 1 ? big : "short");
+    r.end_object();
+    std::string want = "{\"round\":" + std::to_string(round) + ",\"s\":\"" +
+                       (round == 1 ? big : "short") + "\"}";
+    EXPECT_EQ(std::string(r.terminated()), want);
+    EXPECT_EQ(r.text(), want);
+  }
+}
+
 }  // namespace
 
 TEST(Reply, SplicedValuesKeepSeparatorsAndOrder) {
