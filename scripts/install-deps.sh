@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 packages=(build-essential cmake binutils pkg-config freetds-dev rapidjson-dev libcli11-dev libgtest-dev
-          libgmock-dev libbenchmark-dev python3)
+          libgmock-dev libbenchmark-dev python3 locales)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -16,4 +16,10 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+# The grid's date texts are tested under a locale whose month names and
+# AM/PM differ from the C locale's: generate it when it is not there.
+if ! locale -a 2>/dev/null | grep -qix 'it_IT.utf8'; then
+  echo "generating locale it_IT.UTF-8"
+  localedef -i it_IT -f UTF-8 it_IT.UTF-8
 fi

@@ -1,6 +1,7 @@
 #include "editgrid/edit_ops.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -8,6 +9,8 @@
 #include "common/json_read.h"
 #include "common/names.h"
 #include "common/text.h"
+#include "editgrid/code_page.h"
+#include "exec/render.h"
 
 namespace qv::ops::editgrid {
 
@@ -73,6 +76,42 @@ bool binary_literal(std::string_view s, std::string *out) {
   return true;
 }
 
+// The ISO 8601 literal of a date text the load writes for a column of this
+// kind: the same value, read the same way whatever the session's language
+// and date format. False when the text is not the load's form for it (a
+// date with a time of day, a time on another day than the load shows, an
+// offset where the type has none or none where it has one).
+bool iso_date_literal(std::string_view text, eg_date_kind kind, std::string *out) {
+  qv_date_parts p;
+  if (kind == eg_date_kind::none || !qv_read_date_text(text, &p)) return false;
+  if (p.has_offset != (kind == eg_date_kind::datetimeoffset)) return false;
+  const std::string_view fraction(p.fraction, static_cast<std::size_t>(p.fraction_digits));
+  const bool midnight = p.hour == 0 && p.minute == 0 && p.second == 0 &&
+                        fraction.find_first_not_of('0') == std::string_view::npos;
+  if (kind == eg_date_kind::date && !midnight) return false;
+  if (kind == eg_date_kind::time && (p.year != 1900 || p.month != 1 || p.day != 1)) return false;
+  std::string iso = "'";
+  char part[16];
+  if (kind != eg_date_kind::time) {
+    std::snprintf(part, sizeof part, "%04d-%02d-%02d", p.year, p.month, p.day);
+    iso += part;
+  }
+  if (kind != eg_date_kind::date) {
+    std::snprintf(part, sizeof part, "%s%02d:%02d:%02d", kind == eg_date_kind::time ? "" : "T",
+                  p.hour, p.minute, p.second);
+    iso += part;
+    if (!fraction.empty()) iso += "." + std::string(fraction);
+  }
+  if (p.has_offset) {
+    const int m = p.offset_minutes < 0 ? -p.offset_minutes : p.offset_minutes;
+    std::snprintf(part, sizeof part, "%c%02d:%02d", p.offset_minutes < 0 ? '-' : '+', m / 60,
+                  m % 60);
+    iso += part;
+  }
+  *out = iso + "'";
+  return true;
+}
+
 std::string message(const char *fmt, std::string_view arg) {
   char buf[kEditErrorSize];
   qv_format_cut(buf, sizeof buf, fmt, std::string(arg).c_str());
@@ -86,7 +125,8 @@ class statement_builder {
   statement_builder(const eg_target &target, const eg_ops_doc &doc, eg_plan *plan)
       : t_(target), doc_(doc), plan_(plan) {}
 
-  bool build(const Value &op, std::string *sql) {
+  // position: the operation's place in the list, from 1.
+  bool build(const Value &op, int position, std::string *sql) {
     if (doc_.kind_of(op) != eg_ops_doc::kind::object || op.MemberCount() == 0)
       return op_error("operation missing 'op'");
     const Value *name = qv_json_member(op, "op");
@@ -102,7 +142,7 @@ class statement_builder {
     if (kind == "update") {
       if (!pk) return op_error("update needs 'pk' object");
       if (!values) return op_error("update needs 'values' object");
-      return update(*pk, *values, sql);
+      return update(*pk, *values, position, sql);
     }
     if (kind == "delete") {
       if (!pk) return op_error("delete needs 'pk' object");
@@ -136,10 +176,22 @@ class statement_builder {
     return nullptr;
   }
 
+  // The literal of a value to store in col; a text that the column's code
+  // page cannot hold is refused rather than stored with '?' in its place.
   bool value_literal(const Value &v, const qv_table_column &col, std::string_view key,
                      std::string *lit) {
-    if (lit_from_json(doc_, v, &col, lit)) return true;
-    return column_error("unsupported value for column '%s'", key);
+    if (!lit_from_json(doc_, v, &col, lit))
+      return column_error("unsupported value for column '%s'", key);
+    const int code_page = eg_narrow_code_page(col);
+    if (doc_.kind_of(v) == eg_ops_doc::kind::string && !code_pages_.holds(code_page, text_of(v))) {
+      char buf[kEditErrorSize];
+      qv_format_cut(buf, sizeof buf,
+                    "value for column '%s' has characters that code page %d cannot hold",
+                    std::string(key).c_str(), code_page);
+      plan_->column_error = buf;
+      return false;
+    }
+    return true;
   }
 
   // "[k1] = v1 AND [k2] = v2 ...": every key column, matched by its exact name.
@@ -156,18 +208,25 @@ class statement_builder {
     return true;
   }
 
-  bool update(const Value &pk, const Value &values, std::string *sql) {
+  // Columns the server fills (identity, computed, rowversion, GENERATED
+  // ALWAYS) are never assigned; values given for them are ignored.
+  bool update(const Value &pk, const Value &values, int position, std::string *sql) {
     *sql = "UPDATE " + t_.name + " SET ";
     const char *sep = "";
     for (auto m = values.MemberBegin(); m != values.MemberEnd(); ++m) {
       std::string_view key = text_of(m->name);
       const qv_table_column *col = resolve(key);
       if (!col) return false;
-      if (col->is_identity || col->is_computed) continue;
+      if (col->is_read_only()) continue;
       std::string lit;
       if (!value_literal(m->value, *col, key, &lit)) return false;
       *sql += sep + qv_bracketed(col->name) + " = " + lit;
       sep = ", ";
+    }
+    if (!*sep) {
+      char buf[kEditErrorSize];
+      qv_format_cut(buf, sizeof buf, "operation %d changes no editable column", position);
+      return op_error(buf);
     }
     *sql += " WHERE ";
     return key_conditions(pk, sql);
@@ -184,7 +243,13 @@ class statement_builder {
       std::string_view key = text_of(m->name);
       const qv_table_column *col = resolve(key);
       if (!col) return false;
-      if (!col->is_computed) kept.push_back({col, &m->value, key});
+      // An insert may name an identity column (IDENTITY_INSERT); the
+      // other columns the server fills take no value.
+      if (!col->is_read_only() || col->is_identity) kept.push_back({col, &m->value, key});
+    }
+    if (kept.empty()) {
+      *sql = qv_formatted(kInsertDefaultValues, t_.name.c_str());
+      return true;
     }
     std::string names, literals;
     const char *sep = "";
@@ -202,6 +267,7 @@ class statement_builder {
   const eg_target &t_;
   const eg_ops_doc &doc_;
   eg_plan *plan_;
+  eg_code_pages code_pages_;
 };
 
 }  // namespace
@@ -247,14 +313,23 @@ eg_ops_doc::kind eg_ops_doc::kind_of(const rapidjson::Value &v) const {
 
 bool lit_from_json(const eg_ops_doc &doc, const rapidjson::Value &v, const qv_table_column *col,
                    std::string *out) {
+  // A bare number against a text column would convert every row's value to
+  // a number (int ranks above the character types): '7', '07' and ' 7' would
+  // all match, and the first non-numeric value would fail the statement.
+  const bool as_text = col && eg_takes_text(*col);
   switch (doc.kind_of(v)) {
     case eg_ops_doc::kind::null: *out = "NULL"; return true;
-    case eg_ops_doc::kind::boolean: *out = v.GetBool() ? "1" : "0"; return true;
+    case eg_ops_doc::kind::boolean:
+      *out = v.GetBool() ? (as_text ? "N'1'" : "1") : (as_text ? "N'0'" : "0");
+      return true;
     // A JSON number is always a valid T-SQL numeric literal: sent as written.
-    case eg_ops_doc::kind::number: out->assign(text_of(v)); return true;
+    case eg_ops_doc::kind::number:
+      *out = as_text ? qv_literal(text_of(v)) : std::string(text_of(v));
+      return true;
     case eg_ops_doc::kind::string:
-      return col && eg_is_binary(*col) ? binary_literal(text_of(v), out)
-                                       : string_literal(text_of(v), out);
+      if (col && eg_is_binary(*col)) return binary_literal(text_of(v), out);
+      if (col && iso_date_literal(text_of(v), eg_date_kind_of(*col), out)) return true;
+      return string_literal(text_of(v), out);
     default: return false;
   }
 }
@@ -271,7 +346,7 @@ eg_plan eg_build_statements(const eg_target &target, const eg_ops_doc &doc,
     }
     std::string sql;
     try {
-      if (!builder.build(op, &sql)) break;
+      if (!builder.build(op, index, &sql)) break;
     } catch (const std::bad_alloc &) {
       plan.op_error = "out of memory";
       break;

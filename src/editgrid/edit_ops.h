@@ -15,6 +15,8 @@
 namespace qv::ops::editgrid {
 
 constexpr int kMaxOperations = 256;
+// An insert that leaves every column to the server; %s is the bracketed target.
+constexpr char kInsertDefaultValues[] = "INSERT INTO %s DEFAULT VALUES";
 // Operation errors and column errors are cut to this many bytes.
 constexpr std::size_t kEditErrorSize = 512;
 
@@ -59,7 +61,10 @@ struct eg_plan {
 };
 
 // The T-SQL literal of a JSON value for col (null col: no column type
-// applies); false when the value cannot be written as one.
+// applies); false when the value cannot be written as one. A date or time
+// text in the form the grid's load writes goes back as an ISO 8601 literal
+// of the column's type; a number or boolean for a column that holds texts
+// goes as a string literal.
 bool lit_from_json(const eg_ops_doc &doc, const rapidjson::Value &v, const qv_table_column *col,
                    std::string *out);
 

@@ -13,12 +13,20 @@
 #include "editgrid/editgrid.h"
 #include "exec/catalog.h"
 #include "exec/cursor.h"
+#include "exec/session.h"
 
 namespace qv::ops::editgrid {
 
 namespace {
 
 constexpr char kNoKey[] = "table %s.%s has no primary key \xE2\x80\x94 edits refused";
+// Each statement is addressed by the whole key: it must change exactly its row.
+constexpr long long kRowsPerStatement = 1;
+constexpr char kWrongCount[] = "statement %d affected %lld rows, expected 1; nothing was saved";
+constexpr char kNoCount[] = "statement %d reported no row count, expected 1; nothing was saved";
+constexpr char kCommitLost[] =
+    "the connection was lost during COMMIT: the edits may or may not have been saved; reload the "
+    "table";
 
 struct apply_outcome {
   bool ok = false;
@@ -48,28 +56,57 @@ apply_outcome fail_and_roll_back(DBPROCESS *session, std::string error) {
   return out;
 }
 
-// BEGIN, every statement in order, COMMIT; the first failure rolls all back.
+// The statement's own count (db-lib's, read after all of its results, so
+// a trigger's counts do not stand in for it) when it is not exactly one row:
+// the reason to give up, else empty.
+std::string wrong_count(int position, long long count) {
+  if (count == kRowsPerStatement) return {};
+  char buf[kEditErrorSize];
+  if (count < 0) qv_format_cut(buf, sizeof buf, kNoCount, position);
+  else qv_format_cut(buf, sizeof buf, kWrongCount, position, count);
+  return buf;
+}
+
+// COMMIT, which runs to its end once every edit has succeeded: a stop asked
+// for now would leave its outcome unknown. Only a lost connection (or a
+// time-out, which closes it) does; that is no success and no plain failure.
+apply_outcome commit(DBPROCESS *session, std::int64_t rows) {
+  int st;
+  {
+    qv_cancel_pause pause;
+    st = qv_run_statement(session, "COMMIT TRANSACTION");
+  }
+  apply_outcome out;
+  if (st != 0 && qv_session_dead(session)) {
+    out.error = kCommitLost;
+    return out;
+  }
+  if (st != 0) return fail_and_roll_back(session, last_error_or("COMMIT failed"));
+  out.ok = true;
+  out.rows_affected = rows;
+  return out;
+}
+
+// BEGIN, every statement in order, COMMIT; the first failure, or the first
+// statement that did not change exactly one row, rolls all back.
 apply_outcome run_in_transaction(DBPROCESS *session, const std::vector<std::string> &statements) {
   if (qv_run_statement(session, "BEGIN TRANSACTION") != 0)
     return fail_and_roll_back(session, last_error_or("BEGIN TRAN failed"));
   std::int64_t rows = 0;
   for (std::size_t i = 0; i < statements.size(); ++i) {
+    const int position = static_cast<int>(i + 1);
     long long count = 0;
     if (qv_run_statement(session, statements[i].c_str(), &count) != 0) {
       std::string reason = last_error_or("error");
       char buf[kEditErrorSize];
-      qv_format_cut(buf, sizeof buf, "statement %d failed: %s", static_cast<int>(i + 1),
-                    reason.c_str());
+      qv_format_cut(buf, sizeof buf, "statement %d failed: %s", position, reason.c_str());
       return fail_and_roll_back(session, buf);
     }
-    if (count > 0) rows += count;
+    std::string wrong = wrong_count(position, count);
+    if (!wrong.empty()) return fail_and_roll_back(session, std::move(wrong));
+    rows += count;
   }
-  if (qv_run_statement(session, "COMMIT TRANSACTION") != 0)
-    return fail_and_roll_back(session, last_error_or("COMMIT failed"));
-  apply_outcome out;
-  out.ok = true;
-  out.rows_affected = rows;
-  return out;
+  return commit(session, rows);
 }
 
 char *apply_reply(const std::vector<std::string> &statements, const apply_outcome &outcome,

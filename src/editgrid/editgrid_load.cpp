@@ -68,6 +68,8 @@ void write_columns(qv_reply &r, const qv_grid_cols &columns) {
     r.member_bool("nullable", c.nullable);
     r.member_bool("is_identity", c.is_identity);
     r.member_bool("is_computed", c.is_computed);
+    // What the grid must not let the user edit: the server fills it.
+    r.member_bool("is_read_only", c.is_read_only());
     r.end_object();
   }
   r.end_array();

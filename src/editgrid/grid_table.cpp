@@ -36,4 +36,32 @@ bool eg_is_binary(const qv_table_column &col) {
   return t.starts_with("binary(") || t.starts_with("varbinary(") || t == "image";
 }
 
+eg_date_kind eg_date_kind_of(const qv_table_column &col) {
+  std::string_view t = col.type;
+  if (t == "date") return eg_date_kind::date;
+  if (t == "time") return eg_date_kind::time;
+  if (t == "datetime" || t == "smalldatetime" || t == "datetime2") return eg_date_kind::datetime;
+  if (t == "datetimeoffset") return eg_date_kind::datetimeoffset;
+  return eg_date_kind::none;
+}
+
+namespace {
+
+bool is_narrow_character(std::string_view t) {
+  return t.starts_with("char(") || t.starts_with("varchar(") || t == "text";
+}
+
+}  // namespace
+
+bool eg_takes_text(const qv_table_column &col) {
+  std::string_view t = col.type;
+  return is_narrow_character(t) || t.starts_with("nchar(") || t.starts_with("nvarchar(") ||
+         t == "ntext" || t == "sysname" || t == "uniqueidentifier" || t == "xml" ||
+         eg_date_kind_of(col) != eg_date_kind::none;
+}
+
+int eg_narrow_code_page(const qv_table_column &col) {
+  return is_narrow_character(col.type) ? col.code_page : 0;
+}
+
 }  // namespace qv::ops::editgrid

@@ -321,10 +321,8 @@ cell_text converted_text(DBPROCESS *session, int code, const BYTE *data, DBINT l
   return c;
 }
 
-// dates_in_c_locale: date texts may be built here, as dbconvert would spell
-// them in the C locale.
 cell_text render_value(DBPROCESS *session, int code, const BYTE *data, DBINT len, char *buf,
-                       std::size_t bufsize, bool text_needed, bool dates_in_c_locale) {
+                       std::size_t bufsize, bool text_needed) {
   cell_text c;
   buf[0] = '\0';
   if (!data && len == 0) {
@@ -359,21 +357,25 @@ cell_text render_value(DBPROCESS *session, int code, const BYTE *data, DBINT len
     c.failed = true;
     return c;
   }
+  // Date texts are always the library's own: dbconvert would follow the
+  // process's locale. A buffer too small for the whole text gets its start
+  // (the text is ASCII).
+  char date[kRenderedMax];
   std::size_t n;
-  if (bufsize > kRenderedMax) {
-    if (dates_in_c_locale && date_text(code, data, len, buf, &n)) {
-      buf[n] = '\0';
-      c.text = {buf, n};
-      return c;
-    }
+  if (date_text(code, data, len, date, &n)) {
+    n = std::min(n, bufsize - 1);
+    std::memcpy(buf, date, n);
+    buf[n] = '\0';
+    c.text = {buf, n};
+    return c;
   }
   return converted_text(session, code, data, len, buf, bufsize);
 }
 
 cell_text render_cell(DBPROCESS *session, int column, int code, char *buf, std::size_t bufsize,
-                      bool text_needed, bool dates_in_c_locale) {
+                      bool text_needed) {
   return render_value(session, code, dbdata(session, column), dbdatlen(session, column), buf,
-                      bufsize, text_needed, dates_in_c_locale);
+                      bufsize, text_needed);
 }
 
 constexpr std::size_t kNumberTextSize = 96;
@@ -461,7 +463,7 @@ void write_value(qv_out &o, const qv_col &col, const cell_text &c) {
 // type code and JSON kind: the common pairs go straight from the binary
 // value into the reply, everything else through render_value and
 // write_value.
-qv_cell_path path_of(int code, qv_json_kind kind, bool dates_in_c_locale) {
+qv_cell_path path_of(int code, qv_json_kind kind) {
   switch (kind) {
     case qv_json_kind::integer:
       if (code == SYBINT1 || code == SYBINT2 || code == SYBINT4 || code == SYBINT8)
@@ -481,7 +483,7 @@ qv_cell_path path_of(int code, qv_json_kind kind, bool dates_in_c_locale) {
     case qv_json_kind::text:
       if (is_raw_bytes(code)) return qv_cell_path::hex;
       if (is_character(code)) return qv_cell_path::character;
-      if (dates_in_c_locale && converts_safely(code) && code != kCodeUniqueIdentifier)
+      if (converts_safely(code) && code != kCodeUniqueIdentifier)
         return qv_cell_path::date;
       break;
   }
@@ -552,8 +554,7 @@ void write_cell(DBPROCESS *session, int column, qv_out &o, const qv_col &col, ch
     case qv_cell_path::general:
       break;
   }
-  write_value(o, col, render_value(session, col.type_code, data, len, buf, bufsize, false,
-                                   col.dates_in_c_locale));
+  write_value(o, col, render_value(session, col.type_code, data, len, buf, bufsize, false));
 }
 
 }  // namespace
@@ -592,8 +593,7 @@ void qv_describe_col(DBPROCESS *session, int column, bool ask_nullable, qv_col *
   col_type_name(session, column, col->type);
   col->type_code = dbcoltype(session, column);
   col->kind = kind_of(col->type);
-  col->dates_in_c_locale = qv_dates_in_c_locale();
-  col->path = path_of(col->type_code, col->kind, col->dates_in_c_locale);
+  col->path = path_of(col->type_code, col->kind);
   col->nullable = 1;
   if (ask_nullable) {
     DBCOL info;
@@ -617,8 +617,7 @@ int qv_col_idx(DBPROCESS *session, const char *name) {
 int qv_cell(DBPROCESS *session, int column, char *buf, std::size_t bufsize, int *is_null) {
   if (is_null) *is_null = 0;
   if (!buf || bufsize == 0) return -1;
-  cell_text c = render_cell(session, column, dbcoltype(session, column), buf, bufsize, true,
-                            qv_dates_in_c_locale());
+  cell_text c = render_cell(session, column, dbcoltype(session, column), buf, bufsize, true);
   if (c.failed) {
     buf[0] = '\0';
     return -1;
@@ -636,7 +635,7 @@ int qv_append_row(DBPROCESS *session, qv_reply *w, const qv_col *cols, int ncols
                   std::size_t bufsize) {
   if (!w) {
     for (int i = 0; i < ncols; ++i)
-      render_cell(session, i + 1, cols[i].type_code, buf, bufsize, false, cols[i].dates_in_c_locale);
+      render_cell(session, i + 1, cols[i].type_code, buf, bufsize, false);
     return 0;
   }
   qv_out &o = w->raw_array();

@@ -38,7 +38,6 @@ struct qv_col {
   std::int32_t nullable;
   std::int32_t type_code;
   qv_json_kind kind;
-  bool dates_in_c_locale;  // checked once per result set, see render.h
   qv_cell_path path;
 };
 

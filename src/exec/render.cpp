@@ -1,7 +1,5 @@
 #include "exec/render.h"
 
-#include <langinfo.h>
-
 #include <bit>
 #include <cstring>
 
@@ -211,13 +209,105 @@ std::uint64_t big_endian_prefix(const unsigned char *p, int bytes) {
   return word >> (64 - 8 * bytes);
 }
 
+constexpr int kLastYear = 9999;
+constexpr int kMaxOffsetMinutes = 14 * 60;
+
+bool leap_year(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int days_in_month(int year, int month) {
+  constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && leap_year(year) ? 29 : kDays[month - 1];
+}
+
+// Walks a date text from its start; each step consumes what it reads.
+class date_text_reader {
+ public:
+  explicit date_text_reader(std::string_view t) : t_(t) {}
+
+  bool at_end() const { return i_ == t_.size(); }
+  bool peek(char c) const { return i_ < t_.size() && t_[i_] == c; }
+  bool take(char c) {
+    if (!peek(c)) return false;
+    ++i_;
+    return true;
+  }
+  // One or more blanks.
+  bool blanks() {
+    if (!peek(' ')) return false;
+    while (peek(' ')) ++i_;
+    return true;
+  }
+  // min..max digits as a number.
+  bool number(int min, int max, int *v) {
+    int n = 0;
+    *v = 0;
+    while (n < max && i_ < t_.size() && t_[i_] >= '0' && t_[i_] <= '9') {
+      *v = *v * 10 + (t_[i_++] - '0');
+      ++n;
+    }
+    return n >= min;
+  }
+  bool month(int *m) {
+    for (int k = 0; k < 12; ++k)
+      if (t_.substr(i_, 3) == kMonths[k]) {
+        i_ += 3;
+        *m = k + 1;
+        return true;
+      }
+    return false;
+  }
+  // Up to kMaxFractionDigits digits, kept as text.
+  void fraction(qv_date_parts *p) {
+    while (p->fraction_digits < kMaxFractionDigits && i_ < t_.size() && t_[i_] >= '0' &&
+           t_[i_] <= '9')
+      p->fraction[p->fraction_digits++] = t_[i_++];
+  }
+
+ private:
+  std::string_view t_;
+  std::size_t i_ = 0;
+};
+
+// "AM"/"PM" turning hour (1..12) into the 24-hour clock.
+bool meridiem(date_text_reader &r, int *hour) {
+  if (*hour < 1 || *hour > 12) return false;
+  if (r.take('A')) *hour %= 12;
+  else if (r.take('P')) *hour = *hour % 12 + 12;
+  else return false;
+  return r.take('M');
+}
+
+// " +05:30" after the time.
+bool offset(date_text_reader &r, qv_date_parts *p) {
+  if (r.at_end()) return true;
+  int hours, minutes;
+  if (!r.take(' ')) return false;
+  const bool negative = r.take('-');
+  if (!negative && !r.take('+')) return false;
+  if (!r.number(2, 2, &hours) || !r.take(':') || !r.number(2, 2, &minutes) || minutes > 59)
+    return false;
+  p->offset_minutes = (negative ? -1 : 1) * (hours * 60 + minutes);
+  if (hours * 60 + minutes > kMaxOffsetMinutes) return false;
+  p->has_offset = true;
+  return true;
+}
+
 }  // namespace
 
-bool qv_dates_in_c_locale() {
-  // The names strftime would use on this thread, as dbconvert calls it.
-  for (int m = 0; m < 12; ++m)
-    if (std::strcmp(nl_langinfo(static_cast<nl_item>(ABMON_1 + m)), kMonths[m]) != 0) return false;
-  return std::strcmp(nl_langinfo(AM_STR), "AM") == 0 && std::strcmp(nl_langinfo(PM_STR), "PM") == 0;
+bool qv_read_date_text(std::string_view text, qv_date_parts *out) {
+  qv_date_parts p;
+  date_text_reader r(text);
+  if (!r.month(&p.month) || !r.blanks() || !r.number(1, 2, &p.day) || !r.blanks() ||
+      !r.number(1, 4, &p.year) || !r.blanks() || !r.number(1, 2, &p.hour) || !r.take(':') ||
+      !r.number(2, 2, &p.minute) || !r.take(':') || !r.number(2, 2, &p.second))
+    return false;
+  if (r.take(':')) r.fraction(&p);
+  if (!meridiem(r, &p.hour) || !offset(r, &p) || !r.at_end()) return false;
+  if (p.year < 1 || p.year > kLastYear || p.day < 1 || p.day > days_in_month(p.year, p.month) ||
+      p.minute > 59 || p.second > 59)
+    return false;
+  *out = p;
+  return true;
 }
 
 std::size_t qv_render_datetimeall(const DBDATETIMEALL &v, char *out) {

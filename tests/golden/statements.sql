@@ -10,7 +10,8 @@
 -- Where a name goes inside N'%s' it arrives with its quotes doubled; where it
 -- goes in as %s alone it arrives bracket-quoted ([a]]b]) unless said otherwise.
 -- Statements the library assembles piece by piece (the edit grid's row query
--- and its UPDATE/INSERT/DELETE) have no fixed text and are not listed.
+-- and its UPDATE/INSERT/DELETE) have no fixed text and are not listed, except
+-- the one fixed form of an INSERT.
 
 -- ========================================================================
 -- session: every session, and the connection test
@@ -157,9 +158,15 @@ BEGIN TRANSACTION
 -- name: editgrid.commit
 COMMIT TRANSACTION
 
--- After the first failure, including a failed BEGIN or COMMIT.
+-- After the first failure, including a failed BEGIN or COMMIT, and after a
+-- statement that did not change exactly one row.
 -- name: editgrid.rollback
 ROLLBACK TRANSACTION
+
+-- An insert that names no column the grid may write; %s is the bracketed
+-- [database].[schema].[table].
+-- name: editgrid.insert_defaults
+INSERT INTO %s DEFAULT VALUES
 
 -- ========================================================================
 -- activity: the activity monitor's views, in master
