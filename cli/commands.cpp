@@ -1,22 +1,33 @@
 #include "commands.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <stdexcept>
 
 #include "input.h"
 #include "quorvex/dbdesk_core.h"
+#include "stream.h"
+#include "usage.h"
 
 namespace {
 
 const char *opt(const std::string &s) { return s.empty() ? nullptr : s.c_str(); }
 const char *opt(const std::optional<std::string> &s) { return s && !s->empty() ? s->c_str() : nullptr; }
 
-void add_output_options(CLI::App &cmd, command_line &cl) {
+void add_output_options(CLI::App &cmd, command_line &cl, bool streamed = false) {
   const char *group = "Output";
   cmd.add_flag("--pretty", cl.out.pretty, "indent the reply JSON")->group(group);
-  cmd.add_option("--format", cl.format, "result sets as json (the reply), table or csv")
-      ->check(CLI::IsMember({"json", "table", "csv"}))
-      ->group(group);
+  if (streamed)
+    cmd.add_option("--format", cl.format,
+                   "json (the reply's shape), table, csv, or jsonl (every event, one JSON object a line)")
+        ->check(CLI::IsMember({"json", "table", "csv", "jsonl"}))
+        ->group(group);
+  else
+    cmd.add_option("--format", cl.format, "result sets as json (the reply), table or csv")
+        ->check(CLI::IsMember({"json", "table", "csv"}))
+        ->group(group);
 }
 
 // A subcommand that talks to a server: connection and output options, and
@@ -66,15 +77,65 @@ void add_tree(CLI::App &app, command_line &cl) {
   cmd->add_option("--object", cl.object, "table or function whose children are listed");
 }
 
+// The output of a query: the --output file (created or emptied), or
+// standard output. Closed, and its last writes checked, when it goes away.
+class query_output {
+ public:
+  explicit query_output(const std::string &path) : path_(path) {
+    if (path.empty()) return;
+    file_ = std::fopen(path.c_str(), "wb");
+    if (!file_) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+  }
+  query_output(const query_output &) = delete;
+  query_output &operator=(const query_output &) = delete;
+  ~query_output() {
+    if (file_) std::fclose(file_);
+  }
+  stream_target target() const { return {file_ ? file_ : stdout, file_ ? path_ : "standard output"}; }
+  // Closes the file; false (said on standard error) when the last writes failed.
+  bool close() {
+    if (!file_) return true;
+    const int rc = std::fclose(file_);
+    file_ = nullptr;
+    if (rc == 0) return true;
+    std::fprintf(stderr, "dbdesk: cannot write %s: %s\n", path_.c_str(), std::strerror(errno));
+    return false;
+  }
+
+ private:
+  std::string path_;
+  std::FILE *file_ = nullptr;
+};
+
+int run_query(command_line &cl) {
+  std::string sql = read_input(cl.sql, cl.file, "SQL");
+  const std::string conn = conn_document(cl.conn);
+  query_output output(cl.output);
+  stream_settings s;
+  s.out = cl.out;
+  s.stop_on_error = cl.stop_on_error;
+  s.max_rows = cl.max_rows;
+  s.timeout_s = cl.query_timeout;
+  int status = stream_query(conn, opt(cl.conn.database), sql, s, output.target(), stderr);
+  if (!output.close() && status == kExitOk) status = kExitRefused;
+  return status;
+}
+
 void add_query(CLI::App &app, command_line &cl) {
-  auto *cmd = operation(app, "query", "run a script of batches separated by GO lines", cl, [&cl] {
-    std::string sql = read_input(cl.sql, cl.file, "SQL");
-    return dbdesk_core_query(conn_document(cl.conn).c_str(), opt(cl.conn.database), sql.c_str(),
-                             cl.max_rows, 0);
-  });
+  CLI::App *cmd = app.add_subcommand(
+      "query", "run a script of batches separated by GO lines, writing rows and messages as they arrive");
+  add_conn_options(*cmd, cl.conn);
+  add_output_options(*cmd, cl, true);
+  cmd->callback([&cl] { cl.run_plain = [&cl] { return run_query(cl); }; });
   cmd->add_option("sql", cl.sql, "the script; - or nothing reads standard input");
   cmd->add_option("--file", cl.file, "read the script from this file");
-  cmd->add_option("--max-rows", cl.max_rows, "row limit per result set (1000)")->check(CLI::NonNegativeNumber);
+  cmd->add_option("--max-rows", cl.max_rows, "row limit per result set (0: no limit)")
+      ->check(CLI::NonNegativeNumber);
+  cmd->add_option("-o,--output", cl.output, "write the rows to this file instead of standard output");
+  cmd->add_flag("-b,--stop-on-error", cl.stop_on_error,
+                "stop at the first error above severity 10 (later batches are not sent)");
+  cmd->add_option("--query-timeout", cl.query_timeout, "statement time-out in seconds (0: no limit)")
+      ->check(CLI::NonNegativeNumber);
 }
 
 void add_kill(CLI::App &app, command_line &cl) {

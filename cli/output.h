@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-enum class out_format { json, table, csv };
+enum class out_format { json, table, csv, jsonl };
 
 struct output_options {
   out_format format = out_format::json;
