@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "input.h"
+#include "interrupt.h"
 #include "quorvex/dbdesk_core.h"
 #include "stream.h"
 #include "usage.h"
@@ -116,9 +117,16 @@ int run_query(command_line &cl) {
   s.stop_on_error = cl.stop_on_error;
   s.max_rows = cl.max_rows;
   s.timeout_s = cl.query_timeout;
-  int status = stream_query(conn, opt(cl.conn.database), sql, s, output.target(), stderr);
+  const std::string tag = new_run_tag();
+  int status;
+  bool interrupted;
+  {
+    interrupt_guard guard(tag);
+    status = stream_query(with_tag(conn, tag), opt(cl.conn.database), sql, s, output.target(), stderr);
+    interrupted = guard.interrupted();
+  }
   if (!output.close() && status == kExitOk) status = kExitRefused;
-  return status;
+  return interrupted ? kExitInterrupted : status;
 }
 
 void add_query(CLI::App &app, command_line &cl) {

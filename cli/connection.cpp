@@ -152,3 +152,12 @@ conn_fields conn_fields_of(const conn_options &o) {
   return {text_of(d, "host"), text_of(d, "user"), text_of(d, "password"),
           text_of(d, "database"), int_of(d, "port"), int_of(d, "timeout_s")};
 }
+
+std::string with_tag(const std::string &conn_json, const std::string &tag) {
+  Document d = parse_document(conn_json, "text");
+  set_text(d, "tag", tag);
+  rapidjson::StringBuffer sb;
+  rapidjson::Writer<rapidjson::StringBuffer> w(sb);
+  d.Accept(w);
+  return sb.GetString();
+}

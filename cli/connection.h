@@ -33,5 +33,9 @@ void add_conn_options(CLI::App &cmd, conn_options &o);
 // inline document carrying a password.
 std::string conn_document(const conn_options &o);
 
+// `conn_json` (a document conn_document wrote) with its "tag" member set to
+// `tag`: dbdesk_core_cancel(tag) then stops the calls made with it.
+std::string with_tag(const std::string &conn_json, const std::string &tag);
+
 // The same settings as separate fields.
 conn_fields conn_fields_of(const conn_options &o);

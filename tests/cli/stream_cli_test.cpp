@@ -1,7 +1,10 @@
 // dbdesk query on the streamed query: every format writes rows as they
 // arrive, messages and counts go to standard error, the exit status says
 // whether a statement failed, and a failed write is never a success.
+#include <signal.h>
+
 #include <chrono>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -194,6 +197,34 @@ TEST_F(DbdeskQuery, RowsReachAPipeWhileTheQueryRuns) {
   cli_result r = p.finish();
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "v\r\n7\r\n\r\nw\r\n8\r\n");
+}
+
+// Ctrl-C stops the running statement through the library (the server is
+// told), sends no later batch and exits with 130 once the call returned:
+// while the server works on a statement and while rows flow.
+TEST_F(DbdeskQuery, CtrlCCancelsTheRunningQueryAndExits130) {
+  server.on("stall", {tds::Delay{130s}, tds::DoneNoCount{}});
+  server.on("endless", {counting("n", 50000000)});
+  server.on("later", {tds::DoneNoCount{}});
+  struct Case {
+    const char *sql;
+    std::string first_output;  // what shows the statement is running
+  };
+  for (const Case &c : {Case{"stall\nGO\nlater", ""}, Case{"endless\nGO\nlater", "0\r\n1\r\n"}}) {
+    SCOPED_TRACE(c.sql);
+    server.clear_records();
+    qvtest::cli_process p(with_server({"query", "--format", "csv", c.sql}), {{"DBDESK_PASSWORD", "secret"}});
+    for (int i = 0; i < 200 && server.batches().empty(); ++i) std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(p.read_until(c.first_output, "")) << p.err;
+    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(p.running());
+    kill(p.pid(), SIGINT);
+    cli_result r = p.finish();
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_NE(r.err.find("cancelled by the caller"), std::string::npos) << r.err;
+    EXPECT_GE(server.attentions(), 1);
+    for (const auto &s : sent()) EXPECT_NE(s, "later");
+  }
 }
 
 }  // namespace
