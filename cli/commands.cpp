@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 #include <stdexcept>
 
 #include "input.h"
@@ -17,27 +18,28 @@ namespace {
 const char *opt(const std::string &s) { return s.empty() ? nullptr : s.c_str(); }
 const char *opt(const std::optional<std::string> &s) { return s && !s->empty() ? s->c_str() : nullptr; }
 
-void add_output_options(CLI::App &cmd, command_line &cl, bool streamed = false) {
+using formats = std::vector<std::string>;
+const formats kReplyOnly = {"json"};
+const formats kResultSets = {"json", "table", "csv"};
+
+// --format, offering only what the subcommand's reply can be shown as (the
+// first is the default), and --pretty.
+void add_output_options(CLI::App &cmd, command_line &cl, const formats &offered, const char *help) {
   const char *group = "Output";
   cmd.add_flag("--pretty", cl.out.pretty, "indent the reply JSON")->group(group);
-  if (streamed)
-    cmd.add_option("--format", cl.format,
-                   "json (the reply's shape), table, csv, or jsonl (every event, one JSON object a line)")
-        ->check(CLI::IsMember({"json", "table", "csv", "jsonl"}))
-        ->group(group);
-  else
-    cmd.add_option("--format", cl.format, "result sets as json (the reply), table or csv")
-        ->check(CLI::IsMember({"json", "table", "csv"}))
-        ->group(group);
+  cmd.add_option("--format", cl.format, help)->check(CLI::IsMember(offered))->group(group);
+  cmd.preparse_callback([&cl, def = offered.front()](std::size_t) { cl.format = def; });
 }
 
 // A subcommand that talks to a server: connection and output options, and
 // `make_call` chosen when the subcommand is on the command line.
 CLI::App *operation(CLI::App &parent, const char *name, const char *help, command_line &cl,
-                    std::function<char *()> make_call) {
+                    std::function<char *()> make_call, const formats &offered = kResultSets) {
   CLI::App *cmd = parent.add_subcommand(name, help);
   add_conn_options(*cmd, cl.conn);
-  add_output_options(*cmd, cl);
+  add_output_options(*cmd, cl, offered,
+                     offered.size() == 1 ? "json: the reply (the only form of this reply)"
+                                         : "json (the reply), or its result set as a table or csv");
   cmd->callback([&cl, make_call] { cl.call = make_call; });
   return cmd;
 }
@@ -62,7 +64,7 @@ void add_connect_test(CLI::App &app, command_line &cl) {
                           return dbdesk_core_connect_test(f.host.c_str(), f.port, f.user.c_str(),
                                                           f.password.c_str(), opt(f.database),
                                                           cl.encrypt, f.timeout);
-                        });
+                        }, kReplyOnly);
   cmd->add_flag("--encrypt", cl.encrypt, "demand an encrypted connection")->group("Connection");
 }
 
@@ -72,7 +74,7 @@ void add_tree(CLI::App &app, command_line &cl) {
     const char *schema = !cl.schema.empty() ? cl.schema.c_str() : cl.object.empty() ? nullptr : "dbo";
     return dbdesk_core_tree(conn_document(cl.conn).c_str(), cl.kind.c_str(), opt(cl.conn.database),
                             schema, opt(cl.object));
-  });
+  }, kReplyOnly);
   cmd->add_option("kind", cl.kind, "node kind: server, databases, tables, columns, ...")->required();
   add_schema(*cmd, cl);
   cmd->add_option("--object", cl.object, "table or function whose children are listed");
@@ -133,7 +135,8 @@ void add_query(CLI::App &app, command_line &cl) {
   CLI::App *cmd = app.add_subcommand(
       "query", "run a script of batches separated by GO lines, writing rows and messages as they arrive");
   add_conn_options(*cmd, cl.conn);
-  add_output_options(*cmd, cl, true);
+  add_output_options(*cmd, cl, {"json", "table", "csv", "jsonl"},
+                     "json (the reply's shape), table, csv, or jsonl (every event, one JSON object a line)");
   cmd->callback([&cl] { cl.run_plain = [&cl] { return run_query(cl); }; });
   cmd->add_option("sql", cl.sql, "the script; - or nothing reads standard input");
   cmd->add_option("--file", cl.file, "read the script from this file");
@@ -149,7 +152,7 @@ void add_query(CLI::App &app, command_line &cl) {
 void add_kill(CLI::App &app, command_line &cl) {
   auto *cmd = operation(app, "kill", "end a server session by its id", cl, [&cl] {
     return dbdesk_core_kill_spid(conn_document(cl.conn).c_str(), cl.spid);
-  });
+  }, kReplyOnly);
   cmd->add_option("spid", cl.spid, "session id (1..32767)")->required()->check(CLI::Range(1, 32767));
 }
 
@@ -158,7 +161,7 @@ void add_script(CLI::App &app, command_line &cl) {
     return dbdesk_core_script_object(conn_document(cl.conn).c_str(), opt(cl.conn.database),
                                      cl.kind.c_str(), opt(cl.schema), cl.object.c_str(),
                                      cl.action.c_str());
-  });
+  }, {"text", "json"});
   cmd->add_option("kind", cl.kind, "table, view, procedure, function or trigger")->required();
   cmd->add_option("object", cl.object, "object name without schema")->required();
   cmd->add_option("action", cl.action,
@@ -182,7 +185,7 @@ void add_grid(CLI::App &app, command_line &cl) {
     std::string ops = read_input("", cl.file, "the edit operations");
     return dbdesk_core_editgrid_apply(conn_document(cl.conn).c_str(), opt(cl.conn.database),
                                       opt(cl.schema), cl.table.c_str(), ops.c_str(), cl.dry_run);
-  });
+  }, kReplyOnly);
   apply->add_option("table", cl.table, "table name")->required();
   add_schema(*apply, cl);
   apply->add_option("--file", cl.file, "the edit operations (JSON); standard input without it");

@@ -39,6 +39,7 @@ out_format format_of(const std::string &name) {
   if (name == "table") return out_format::table;
   if (name == "csv") return out_format::csv;
   if (name == "jsonl") return out_format::jsonl;
+  if (name == "text") return out_format::text;
   return out_format::json;
 }
 

@@ -186,6 +186,25 @@ bool print_sets(const Value &root, const output_options &o, std::FILE *out, std:
 
 }  // namespace
 
+namespace {
+
+// The script of a script reply, or its properties one a line.
+void print_text(const Value &root, std::FILE *out) {
+  const Value *sql = member(root, "sql");
+  if (sql && sql->IsString()) {
+    const std::string text = cell_text(*sql, "");
+    std::fputs(text.c_str(), out);
+    if (text.empty() || text.back() != '\n') std::fputc('\n', out);
+    return;
+  }
+  const Value *props = member(root, "props");
+  if (props && props->IsObject())
+    for (const auto &m : props->GetObject())
+      std::fprintf(out, "%s: %s\n", m.name.GetString(), cell_text(m.value, "").c_str());
+}
+
+}  // namespace
+
 int print_reply(const char *reply, const output_options &o, std::FILE *out, std::FILE *err) {
   if (!reply) {
     std::fputs("dbdesk: the library returned no reply\n", err);
@@ -194,13 +213,17 @@ int print_reply(const char *reply, const output_options &o, std::FILE *out, std:
   rapidjson::Document d;
   d.Parse<kExactNumbers>(reply);
   const bool ok = !d.HasParseError() && reply_ok(d);
-  if (o.format == out_format::json || d.HasParseError() || !print_sets(d, o, out, err)) {
+  if (o.format == out_format::json || d.HasParseError()) {
     std::fprintf(out, "%s\n", o.pretty ? pretty(reply).c_str() : reply);
     return ok ? kExitOk : kExitRefused;
   }
   if (!ok) {
+    print_messages(d, err);
     const Value *error = member(d, "error");
     std::fprintf(err, "error: %s\n", error ? cell_text(*error, "").c_str() : "unknown");
+    return kExitRefused;
   }
-  return ok ? kExitOk : kExitRefused;
+  if (o.format == out_format::text) print_text(d, out);
+  else print_sets(d, o, out, err);
+  return kExitOk;
 }

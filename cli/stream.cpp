@@ -303,7 +303,8 @@ std::unique_ptr<sink> make_sink(const output_options &o, std::FILE *out) {
     case out_format::jsonl: return std::make_unique<jsonl_sink>(out);
     case out_format::csv: return std::make_unique<csv_sink>(out);
     case out_format::table: return std::make_unique<table_sink>(out);
-    case out_format::json: break;
+    case out_format::json:
+    case out_format::text: break;
   }
   if (o.pretty) return std::make_unique<json_sink<pretty_writer>>(out, true);
   return std::make_unique<json_sink<rapidjson::Writer<file_stream>>>(out, false);

@@ -118,9 +118,9 @@ TEST_F(Dbdesk, ExitStatusFollowsTheReply) {
 TEST_F(Dbdesk, PositionalsReachTheirArgumentOfTheCall) {
   const std::vector<std::pair<args_t, std::string>> cases = {
       {{"tree", ""}, "node_kind"},
-      {{"script", "", "o", "create"}, "kind"},
-      {{"script", "table", "", "create"}, "obj"},
-      {{"script", "table", "o", ""}, "action"},
+      {{"script", "", "o", "create", "--format", "json"}, "kind"},  // script prints the text by default
+      {{"script", "table", "", "create", "--format", "json"}, "obj"},
+      {{"script", "table", "o", "", "--format", "json"}, "action"},
       {{"grid", "load", ""}, "table"},
       {{"grid", "apply", "", "--file", temp_file("ops.json", "[]")}, "table"},
       {{"activity", ""}, "view"},

@@ -39,6 +39,7 @@ const std::string &temp_dir() {
 [[noreturn]] void exec_child(const std::vector<std::string> &args, const std::string &in,
                              const std::string &out, const std::string &err,
                              const std::map<std::string, std::string> &env) {
+  setsid();  // no controlling terminal: nothing can be asked on one
   int fd_in = open(in.c_str(), O_RDONLY), fd_out = creat(out.c_str(), 0600),
       fd_err = creat(err.c_str(), 0600);
   dup2(fd_in, 0);
@@ -85,6 +86,7 @@ cli_process::cli_process(const std::vector<std::string> &args, const std::map<st
   if (pipe(o) != 0 || pipe(e) != 0) return;
   pid_ = fork();
   if (pid_ == 0) {
+    setsid();
     int in = open("/dev/null", O_RDONLY);
     dup2(in, 0);
     dup2(o[1], 1);
