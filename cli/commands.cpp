@@ -1,5 +1,7 @@
 #include "commands.h"
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
@@ -8,6 +10,7 @@
 #include <stdexcept>
 
 #include "input.h"
+#include "interactive.h"
 #include "interrupt.h"
 #include "quorvex/dbdesk_core.h"
 #include "stream.h"
@@ -111,7 +114,9 @@ class query_output {
 };
 
 int run_query(command_line &cl) {
-  std::string sql = read_input(cl.sql, cl.file, "SQL");
+  // No script and a terminal on standard input: the interactive mode.
+  const bool interactive = cl.sql.empty() && cl.file.empty() && isatty(STDIN_FILENO);
+  std::string sql = interactive ? std::string() : read_input(cl.sql, cl.file, "SQL");
   const std::string conn = conn_document(cl.conn);
   query_output output(cl.output);
   stream_settings s;
@@ -119,6 +124,11 @@ int run_query(command_line &cl) {
   s.stop_on_error = cl.stop_on_error;
   s.max_rows = cl.max_rows;
   s.timeout_s = cl.query_timeout;
+  if (interactive) {
+    if (!cl.format_given) s.out.format = out_format::table;
+    const int status = run_interactive(conn, opt(cl.conn.database), s, output.target());
+    return output.close() ? status : kExitRefused;
+  }
   const std::string tag = new_run_tag();
   int status;
   bool interrupted;
@@ -137,8 +147,13 @@ void add_query(CLI::App &app, command_line &cl) {
   add_conn_options(*cmd, cl.conn);
   add_output_options(*cmd, cl, {"json", "table", "csv", "jsonl"},
                      "json (the reply's shape), table, csv, or jsonl (every event, one JSON object a line)");
-  cmd->callback([&cl] { cl.run_plain = [&cl] { return run_query(cl); }; });
-  cmd->add_option("sql", cl.sql, "the script; - or nothing reads standard input");
+  cmd->callback([&cl, cmd] {
+    cl.format_given = cmd->count("--format") > 0;
+    cl.run_plain = [&cl] { return run_query(cl); };
+  });
+  cmd->add_option("sql", cl.sql,
+                  "the script; - or nothing reads standard input (at a terminal: statements typed at a "
+                  "prompt, run at each GO line)");
   cmd->add_option("--file", cl.file, "read the script from this file");
   cmd->add_option("--max-rows", cl.max_rows, "row limit per result set (0: no limit)")
       ->check(CLI::NonNegativeNumber);
