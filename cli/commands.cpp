@@ -123,7 +123,9 @@ int run_query(command_line &cl) {
   s.out = cl.out;
   s.stop_on_error = cl.stop_on_error;
   s.max_rows = cl.max_rows;
-  s.timeout_s = cl.query_timeout;
+  // The streamed query does not read the document's time-out: --timeout
+  // reaches it here unless --query-timeout says otherwise.
+  s.timeout_s = cl.query_timeout_given || !cl.conn.timeout ? cl.query_timeout : *cl.conn.timeout;
   if (interactive) {
     if (!cl.format_given) s.out.format = out_format::table;
     const int status = run_interactive(conn, opt(cl.conn.database), s, output.target());
@@ -149,6 +151,7 @@ void add_query(CLI::App &app, command_line &cl) {
                      "json (the reply's shape), table, csv, or jsonl (every event, one JSON object a line)");
   cmd->callback([&cl, cmd] {
     cl.format_given = cmd->count("--format") > 0;
+    cl.query_timeout_given = cmd->count("--query-timeout") > 0;
     cl.run_plain = [&cl] { return run_query(cl); };
   });
   cmd->add_option("sql", cl.sql,
@@ -160,7 +163,9 @@ void add_query(CLI::App &app, command_line &cl) {
   cmd->add_option("-o,--output", cl.output, "write the rows to this file instead of standard output");
   cmd->add_flag("-b,--stop-on-error", cl.stop_on_error,
                 "stop at the first error above severity 10 (later batches are not sent)");
-  cmd->add_option("--query-timeout", cl.query_timeout, "statement time-out in seconds (0: no limit)")
+  cmd->add_option("--query-timeout", cl.query_timeout,
+                  "login and statement time-out in seconds (0, the default: no statement limit; "
+                  "without it --timeout is used)")
       ->check(CLI::NonNegativeNumber);
 }
 

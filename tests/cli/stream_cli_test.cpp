@@ -199,6 +199,23 @@ TEST_F(DbdeskQuery, RowsReachAPipeWhileTheQueryRuns) {
   EXPECT_EQ(r.out, "v\r\n7\r\n\r\nw\r\n8\r\n");
 }
 
+// --query-timeout, or else --timeout, ends a statement the server keeps
+// working on; 0 (the default) would wait for it.
+TEST_F(DbdeskQuery, TimeOutsReachTheStreamedQuery) {
+  server.on("stall", {tds::Delay{130s}, tds::DoneNoCount{}});
+  for (const args_t &limit : {args_t{"--query-timeout", "1"}, args_t{"--timeout", "1"},
+                              args_t{"--timeout", "60", "--query-timeout", "1"}}) {
+    SCOPED_TRACE(limit.front());
+    args_t args = {"query", "--format", "csv", "stall"};
+    args.insert(args.end(), limit.begin(), limit.end());
+    const auto start = std::chrono::steady_clock::now();
+    cli_result r = dbdesk(args);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s) << "the time-out did not reach the call";
+    EXPECT_NE(r.err.find("error: "), std::string::npos) << r.err;
+  }
+}
+
 // Ctrl-C stops the running statement through the library (the server is
 // told), sends no later batch and exits with 130 once the call returned:
 // while the server works on a statement and while rows flow.
