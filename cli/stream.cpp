@@ -238,22 +238,22 @@ class json_sink : public sink {
       w_.Key("results");
       w_.StartArray();
     } else if (kind == "columns") {
+      end_result(false);
       w_.StartObject();
       w_.Key("columns");
       copy(w_, last_member(text, "columns"));
       w_.Key("rows");
       w_.StartArray();
+      in_result_ = true;
     } else if (kind == "rows") {
-      copy(w_, last_member(text, "rows"), true);
+      if (in_result_) copy(w_, last_member(text, "rows"), true);
     } else if (kind == "result_end") {
-      w_.EndArray();
-      w_.Key("truncated");
       const Value *t = member(ev, "truncated");
-      w_.Bool(t && t->IsTrue());
-      w_.EndObject();
+      end_result(t && t->IsTrue());
     } else if (kind == "message") {
       messages_.emplace_back(last_member(text, "message"));
     } else if (kind == "batch_end") {
+      end_result(false);
       w_.EndArray();
       w_.Key("messages");
       w_.StartArray();
@@ -286,9 +286,19 @@ class json_sink : public sink {
   }
 
  private:
+  // Closes the open result set, if any: its rows and "truncated".
+  void end_result(bool truncated) {
+    if (!in_result_) return;
+    in_result_ = false;
+    w_.EndArray();
+    w_.Key("truncated");
+    w_.Bool(truncated);
+    w_.EndObject();
+  }
   file_stream stream_;
   W w_;
   bool pretty_;
+  bool in_result_ = false;
   std::FILE *out_;
   bool started_ = false;
   std::vector<std::string> messages_;

@@ -77,6 +77,46 @@ TEST_F(DbdeskQuery, EveryFormatWritesDataOnlyAndMessagesOnStandardError) {
   }
 }
 
+// The json form is one document in the query reply's shape whatever
+// happens: a limit cutting rows, an error in the middle of a result set.
+TEST_F(DbdeskQuery, JsonIsOneWellFormedDocument) {
+  server.on("SELECT n", {counting("n", 5)});
+  tds::ResultSet cut = one_column("q", Type::Int, {"1", "2"});
+  cut.final_done = false;
+  server.on("SELECT 1/0", {cut, tds::StatementError{tds::error(8134, "Divide by zero error encountered.")}});
+  struct Case {
+    args_t args;
+    int status;
+    std::size_t rows;
+    bool truncated;
+  };
+  const std::vector<Case> cases = {
+      {{"query", "--max-rows", "2", "SELECT n"}, 0, 2, true},
+      {{"query", "--pretty", "SELECT n\nGO\nSELECT n"}, 0, 5, false},
+      {{"query", "SELECT 1/0"}, 1, 2, false},
+      {{"query", "--pretty", "SELECT 1/0\nGO\nSELECT n"}, 1, 2, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.args.back());
+    cli_result r = dbdesk(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    rapidjson::Document d;
+    d.Parse<rapidjson::kParseNumbersAsStringsFlag>(r.out.c_str());
+    ASSERT_FALSE(d.HasParseError()) << r.out;
+    EXPECT_EQ(keys_of(d), "batches,ok,spid,elapsed_ms,error");
+    const auto &first = d["batches"][0]["results"][0];
+    EXPECT_EQ(first["rows"].Size(), c.rows);
+    EXPECT_EQ(first["truncated"].GetBool(), c.truncated);
+    // The exit status follows the error message even where the library's
+    // summary still says ok (an error after a result set's rows).
+    if (c.status == 0) {
+      EXPECT_TRUE(d["ok"].GetBool());
+    } else {
+      EXPECT_STREQ(d["batches"][0]["messages"][0]["text"].GetString(), "Divide by zero error encountered.");
+    }
+  }
+}
+
 TEST_F(DbdeskQuery, JsonLinesCarryEveryEventThenTheSummary) {
   two_batches();
   cli_result r = dbdesk({"query", "--format", "jsonl", "SELECT v FROM t\nGO\nDELETE t"});
