@@ -45,6 +45,8 @@ out_format format_of(const std::string &name) {
 
 int run(command_line &cl) {
   cl.out.format = format_of(cl.format);
+  if (cl.out.pretty && cl.out.format != out_format::json)
+    throw usage_error("--pretty indents JSON: it goes with --format json only");
   if (cl.run_plain) return cl.run_plain();
   char *reply = cl.call();
   int status = print_reply(reply, cl.out, stdout, stderr);

@@ -120,6 +120,9 @@ TEST_F(DbdeskConnection, EveryFormatIsHonouredOrRefused) {
       {{"grid", "apply", "t", "--format", "csv"}, "--format: csv not in {json}"},
       {{"script", "procedure", "add_item", "alter", "--format", "table"}, "--format: table not in {text,json}"},
       {{"activity", "sessions", "--format", "jsonl"}, "--format: jsonl not in {json,table,csv}"},
+      {{"activity", "sessions", "--format", "table", "--pretty"}, "--pretty indents JSON"},
+      {{"query", "--format", "jsonl", "--pretty", "SELECT 1"}, "--format json only"},
+      {{"script", "procedure", "add_item", "alter", "--pretty"}, "--format json only"},
   };
   for (const auto &c : refused) {
     SCOPED_TRACE(c.problem);
