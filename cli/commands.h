@@ -22,6 +22,11 @@ struct command_line {
   int max_rows = 0;
   bool dry_run = false;
   bool encrypt = false;
+  std::string output;          // query: -o FILE
+  bool stop_on_error = false;  // query: -b
+  int query_timeout = 0;       // query: 0 no limit
+  bool format_given = false;   // --format was on the command line
+  bool query_timeout_given = false;
   std::function<char *()> call;       // an operation: its reply is printed
   std::function<int()> run_plain;     // version: prints by itself
 };

@@ -38,12 +38,16 @@ bool has_subcommand(const CLI::App &app, const std::string &name) {
 out_format format_of(const std::string &name) {
   if (name == "table") return out_format::table;
   if (name == "csv") return out_format::csv;
+  if (name == "jsonl") return out_format::jsonl;
+  if (name == "text") return out_format::text;
   return out_format::json;
 }
 
 int run(command_line &cl) {
-  if (cl.run_plain) return cl.run_plain();
   cl.out.format = format_of(cl.format);
+  if (cl.out.pretty && cl.out.format != out_format::json)
+    throw usage_error("--pretty indents JSON: it goes with --format json only");
+  if (cl.run_plain) return cl.run_plain();
   char *reply = cl.call();
   int status = print_reply(reply, cl.out, stdout, stderr);
   dbdesk_core_free(reply);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "cells.h"
 #include "usage.h"
 
 namespace {
@@ -66,21 +67,6 @@ bool reply_ok(const Value &root) {
   return ok && ok->IsTrue();
 }
 
-std::string json_text(const Value &v) {
-  rapidjson::StringBuffer sb;
-  rapidjson::Writer<rapidjson::StringBuffer> w(sb);
-  v.Accept(w);
-  return sb.GetString();
-}
-
-// A cell as text; NULL becomes `null_text`.
-std::string cell_text(const Value &v, const char *null_text) {
-  if (v.IsNull()) return null_text;
-  if (v.IsString()) return {v.GetString(), v.GetStringLength()};  // numbers arrive as text too
-  if (v.IsBool()) return v.GetBool() ? "true" : "false";
-  return json_text(v);
-}
-
 std::string column_name(const Value &col) {
   const Value *name = member(col, "name");
   return name && name->IsString() ? name->GetString() : cell_text(col, "");
@@ -92,28 +78,11 @@ struct result_set {
   bool truncated;
 };
 
-bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
-std::size_t char_count(const std::string &s) {
-  std::size_t n = 0;
-  for (unsigned char c : s) n += !is_continuation(c);
-  return n;
-}
-
-// One line, at most kTableCellMaxChars characters, cut between characters.
-std::string table_cell(std::string s) {
-  for (char &c : s)
-    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-  if (char_count(s) <= kTableCellMaxChars) return s;
-  std::size_t chars = 0, at = 0;
-  for (; at < s.size(); ++at)
-    if (!is_continuation(static_cast<unsigned char>(s[at])) && chars++ == kTableCellMaxChars - 1) break;
-  return s.substr(0, at) + "\xE2\x80\xA6";  // U+2026
-}
+std::string table_cell(const std::string &s) { return fit_cell(s, kTableCellMaxChars); }
 
 void pad(std::FILE *out, const std::string &s, std::size_t width) {
   std::fputs(s.c_str(), out);
-  for (std::size_t n = char_count(s); n < width; ++n) std::fputc(' ', out);
+  for (std::size_t n = display_width(s); n < width; ++n) std::fputc(' ', out);
 }
 
 void print_table(const result_set &rs, std::FILE *out) {
@@ -128,7 +97,7 @@ void print_table(const result_set &rs, std::FILE *out) {
   for (const auto &line : lines)
     for (std::size_t i = 0; i < line.size(); ++i) {
       if (width.size() <= i) width.push_back(0);
-      width[i] = std::max(width[i], char_count(line[i]));
+      width[i] = std::max(width[i], display_width(line[i]));
     }
   for (std::size_t l = 0; l < lines.size(); ++l) {
     for (std::size_t i = 0; i < lines[l].size(); ++i) {
@@ -144,13 +113,6 @@ void print_table(const result_set &rs, std::FILE *out) {
   }
   const std::size_t n = lines.size() - 1;
   std::fprintf(out, "(%zu row%s%s)\n\n", n, n == 1 ? "" : "s", rs.truncated ? ", cut at the row limit" : "");
-}
-
-std::string csv_field(const std::string &s) {
-  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-  std::string q = "\"";
-  for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return q + "\"";
 }
 
 void print_csv_line(const Value &cells, bool names, std::FILE *out) {
@@ -224,6 +186,25 @@ bool print_sets(const Value &root, const output_options &o, std::FILE *out, std:
 
 }  // namespace
 
+namespace {
+
+// The script of a script reply, or its properties one a line.
+void print_text(const Value &root, std::FILE *out) {
+  const Value *sql = member(root, "sql");
+  if (sql && sql->IsString()) {
+    const std::string text = cell_text(*sql, "");
+    std::fputs(text.c_str(), out);
+    if (text.empty() || text.back() != '\n') std::fputc('\n', out);
+    return;
+  }
+  const Value *props = member(root, "props");
+  if (props && props->IsObject())
+    for (const auto &m : props->GetObject())
+      std::fprintf(out, "%s: %s\n", m.name.GetString(), cell_text(m.value, "").c_str());
+}
+
+}  // namespace
+
 int print_reply(const char *reply, const output_options &o, std::FILE *out, std::FILE *err) {
   if (!reply) {
     std::fputs("dbdesk: the library returned no reply\n", err);
@@ -232,13 +213,17 @@ int print_reply(const char *reply, const output_options &o, std::FILE *out, std:
   rapidjson::Document d;
   d.Parse<kExactNumbers>(reply);
   const bool ok = !d.HasParseError() && reply_ok(d);
-  if (o.format == out_format::json || d.HasParseError() || !print_sets(d, o, out, err)) {
+  if (o.format == out_format::json || d.HasParseError()) {
     std::fprintf(out, "%s\n", o.pretty ? pretty(reply).c_str() : reply);
     return ok ? kExitOk : kExitRefused;
   }
   if (!ok) {
+    print_messages(d, err);
     const Value *error = member(d, "error");
     std::fprintf(err, "error: %s\n", error ? cell_text(*error, "").c_str() : "unknown");
+    return kExitRefused;
   }
-  return ok ? kExitOk : kExitRefused;
+  if (o.format == out_format::text) print_text(d, out);
+  else print_sets(d, o, out, err);
+  return kExitOk;
 }

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-enum class out_format { json, table, csv };
+enum class out_format { json, table, csv, jsonl, text };
 
 struct output_options {
   out_format format = out_format::json;
@@ -15,7 +15,9 @@ struct output_options {
 // Cells longer than this many characters are cut in tables (display only).
 constexpr std::size_t kTableCellMaxChars = 40;
 
-// Prints `reply` to `out` (messages of a CSV run and failures of table and
-// CSV runs go to `err`) and returns the exit status: 0 when the reply says
-// "ok": true, 1 otherwise.
+// Prints `reply` to `out` and returns the exit status: 0 when the reply says
+// "ok": true, 1 otherwise. json prints the reply; table and csv its result
+// sets (messages of a CSV run go to `err`); text the script a reply carries
+// ("sql"), or its "props" as name: value lines. In every form but json a
+// failed reply prints only its error, on `err`.
 int print_reply(const char *reply, const output_options &o, std::FILE *out, std::FILE *err);

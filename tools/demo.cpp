@@ -46,6 +46,7 @@ int main(int argc, char **argv) {
   demo_editgrid(ctx);
   demo_admin(ctx);
   demo_cancel(ctx);
+  demo_stream(ctx);
   dlclose(ctx.lib);
   return 0;
 }

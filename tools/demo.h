@@ -40,3 +40,4 @@ void demo_scripting(const demo_ctx &ctx);
 void demo_editgrid(const demo_ctx &ctx);
 void demo_admin(const demo_ctx &ctx);
 void demo_cancel(const demo_ctx &ctx);
+void demo_stream(const demo_ctx &ctx);

@@ -1,5 +1,7 @@
 // Calls quorvex-dbdesk-core from Node through koffi: runs a query against the
-// demo server, prints the rows, and sends a bigint key back unchanged.
+// demo server, prints the rows, sends a bigint key back unchanged, then runs
+// a streamed query on a worker thread (koffi's asynchronous call) and prints
+// its rows and messages as they arrive while the event loop keeps turning.
 //
 //   node example.mjs PORT      (DBDESK_CORE_LIBRARY may name the library file)
 //
@@ -21,6 +23,14 @@ const release = lib.func('void dbdesk_core_free(void *p)');
 // The reply stays a raw pointer so that it can be handed back to dbdesk_core_free.
 const query = lib.func(
   'void *dbdesk_core_query(const char *conn_json, const char *database, const char *sql, int max_rows, int timeout_s)');
+
+// The streamed query. Its callback is registered so that the library may call
+// it from the worker thread of the asynchronous call: koffi runs it on the
+// main thread's event loop while that worker waits.
+const EventFn = koffi.proto('int dbdesk_core_event_fn(void *user, const char *event_json, size_t len)');
+const queryStream = lib.func(
+  'void *dbdesk_core_query_stream(const char *conn_json, const char *database, const char *sql, ' +
+    'int max_rows, int timeout_s, dbdesk_core_event_fn *on_event, void *user)');
 
 // Safe integers become numbers, larger ones BigInt; decimals keep their digits.
 function exactNumber(text) {
@@ -49,6 +59,9 @@ function rowsOf(sql) {
   return { columns: result.columns.map((c) => c.name), rows: result.rows, naiveRows: naive.batches[0].results[0].rows };
 }
 
+// The demo server's report pauses after its first rows and a progress message.
+const STREAMED_SQL = 'EXEC demo.dbo.monthly_report';
+
 const show = (cell) => (cell === null ? 'NULL' : String(cell));
 
 console.log(`library ${version()}`);
@@ -67,3 +80,38 @@ if (again.length !== 1 || again[0][1] !== rows[0][1]) {
 }
 console.log(`found ${again[0].map(show).join(' | ')}`);
 console.log(`an edit of that row: ${stringify({ ops: [{ op: 'delete', pk: { id: key } }] })}`);
+
+// Resolves with the summary once the call has returned; onEvent sees every
+// event (parsed) before that.
+function streamQuery(sql, onEvent) {
+  return new Promise((resolve, reject) => {
+    const callback = koffi.register((_user, text) => {
+      onEvent(parse(text, null, exactNumber));
+      return 0;
+    }, koffi.pointer(EventFn));
+    queryStream.async(conn, null, sql, 0, 0, callback, null, (err, pointer) => {
+      koffi.unregister(callback);
+      if (err) return reject(err);
+      try {
+        resolve(take(pointer).reply);
+      } catch (e) {
+        reject(e);
+      }
+    });
+  });
+}
+
+console.log('\nstreamed (the event loop keeps running while the query does):');
+let ticks = 0;
+const ticker = setInterval(() => ticks++, 10);
+const started = Date.now();
+const at = () => `${String(Date.now() - started).padStart(5)} ms`;
+const summary = await streamQuery(STREAMED_SQL, (event) => {
+  if (event.event === 'columns') console.log(`${at()}  columns: ${event.columns.map((c) => c.name).join(' | ')}`);
+  else if (event.event === 'rows') for (const row of event.rows) console.log(`${at()}  row: ${row.map(show).join(' | ')}`);
+  else if (event.event === 'message') console.log(`${at()}  message: ${event.message.text}`);
+});
+clearInterval(ticker);
+console.log(`summary: ok ${summary.ok}, ${summary.batches} batches, ${summary.rows} rows; ` +
+  `the event loop turned ${ticks > 0 ? 'meanwhile' : 'never (blocked!)'}`);
+if (!summary.ok || ticks === 0) process.exit(1);

@@ -7,6 +7,8 @@ DBDESK_TEST_PORT names one, the demo server.
 import decimal
 import json
 import os
+import threading
+import time
 import unittest
 from unittest import mock
 
@@ -79,6 +81,49 @@ class AgainstDemoServer(unittest.TestCase):
         key = self.rows("SELECT id, owner, balance FROM demo.dbo.accounts")[0][0]
         rows = self.rows("SELECT id, owner, balance FROM demo.dbo.accounts WHERE id = %s" % json.dumps(key))
         self.assertEqual(rows[0][1], "Ada")
+
+    def test_query_stream_yields_the_events_in_order_then_the_summary(self):
+        events = list(self.core.query_stream(
+            self.conn, "SELECT id, owner, balance FROM demo.dbo.accounts\nGO\nPRINT 'between'\nGO\nSELECT nope"))
+        kinds = [e["event"] for e in events]
+        self.assertEqual(kinds[:5], ["batch", "columns", "rows", "result_end", "batch_end"])
+        self.assertEqual(kinds[5:8], ["batch", "message", "batch_end"])
+        self.assertEqual(kinds[-1], "summary")
+        self.assertEqual(events[2]["rows"][0], [9007199254740993, "Ada",
+                                                decimal.Decimal("12345678901234567890.1234567891")])
+        self.assertEqual(events[6]["message"]["text"], "between")
+        summary = events[-1]
+        self.assertEqual((summary["ok"], summary["batches"], summary["rows"]), (False, 3, 3))
+        self.assertFalse(events[-2]["ok"])  # the last batch failed
+
+    def test_query_stream_hands_over_rows_and_messages_while_the_call_runs(self):
+        seen = [(e["event"], time.monotonic()) for e in self.core.query_stream(self.conn, "EXEC demo.dbo.monthly_report")]
+        first_message = next(at for kind, at in seen if kind == "message")
+        first_rows = next(at for kind, at in seen if kind == "rows")
+        # the report pauses 1.5 s after its first quarter and progress message
+        self.assertGreater(seen[-1][1] - first_message, 1.0)
+        self.assertGreater(seen[-1][1] - first_rows, 1.0)
+
+    def test_leaving_a_query_stream_early_or_a_cancel_stops_the_call(self):
+        script = "WAITFOR DELAY '00:00:30'\nGO\nSELECT 1 AS n"
+        stream = self.core.query_stream(self.conn, script)
+        self.assertEqual(next(stream), {"event": "batch", "batch": 1})
+        started = time.monotonic()
+        stream.close()  # the server is still working: closing cancels the call
+        self.assertLess(time.monotonic() - started, 10)
+
+        stopper = threading.Timer(0.5, lambda: self.core.cancel("py-stream"))
+        stopper.start()
+        events = list(self.core.query_stream(dict(self.conn, tag="py-stream"), script))
+        stopper.join()
+        self.assertEqual(events[-1]["error"], "cancelled by the caller")
+        self.assertNotIn("columns", [e["event"] for e in events])  # the later batch was not sent
+        self.assertEqual(self.rows("SELECT 1 AS n"), [[1]])
+
+    def test_query_stream_reports_a_refused_call_as_its_summary(self):
+        events = list(self.core.query_stream(dict(self.conn, password="wrong"), "SELECT 1 AS n"))
+        self.assertEqual(len(events), 1)
+        self.assertEqual((events[0]["event"], events[0]["ok"]), ("summary", False))
 
     def test_connection_test_and_kill(self):
         reply = self.core.connect_test("127.0.0.1", "sa", "secret", port=int(PORT))

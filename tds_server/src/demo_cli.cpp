@@ -1,5 +1,6 @@
 #include "demo_cli.h"
 
+#include <chrono>
 #include <regex>
 #include <string>
 
@@ -35,11 +36,43 @@ void register_accounts(Server &server) {
   server.on("SELECT id, owner, balance FROM demo.dbo.accounts WHERE id = 9007199254740993", {accounts({big})});
 }
 
+ResultSet months(std::vector<Row> rows) {
+  ResultSet rs;
+  rs.columns = {{"month", Type::NVarChar, 7, 0, 0, false}, {"revenue", Type::Decimal, 0, 12, 2, false}};
+  rs.rows = std::move(rows);
+  return rs;
+}
+
+// A report the server works on for a while: its first quarter and a progress
+// message come at once, the rest after a pause, so a streamed query shows
+// them arriving while it runs.
+void register_report(Server &server) {
+  server.on("EXEC demo.dbo.monthly_report",
+            {months({{"2026-01", "1200.50"}, {"2026-02", "980.00"}, {"2026-03", "1432.25"}}),
+             print("50 percent processed."), Delay{std::chrono::milliseconds(1500)},
+             months({{"2026-04", "1510.00"}, {"2026-05", "1377.80"}, {"2026-06", "1620.10"}}),
+             print("100 percent processed."), DoneNoCount{}});
+}
+
+// A table of 200,000 numbered rows for a streamed export.
+void register_numbers(Server &server) {
+  ResultSet rs;
+  rs.columns = {{"n", Type::Int, 0, 0, 0, false}, {"square", Type::BigInt, 0, 0, 0, false}};
+  rs.generated_rows = 200000;
+  rs.generate = [](std::size_t i, Row &row) {
+    row[0] = std::to_string(i + 1);
+    row[1] = std::to_string(static_cast<long long>(i + 1) * static_cast<long long>(i + 1));
+  };
+  server.on("SELECT n, square FROM demo.dbo.numbers", {rs});
+}
+
 }  // namespace
 
 void register_cli_demo(Server &server) {
   register_kill(server);
   register_accounts(server);
+  register_report(server);
+  register_numbers(server);
 }
 
 }  // namespace tds::demo

@@ -52,7 +52,7 @@ TEST_F(Dbdesk, BadInputIsOneLineNamingTheHelpWithStatusTwo) {
       {{"query", "SELECT 1"}, false, "no host given", "dbdesk query --help"},
       {{"query", "--host", "h", "SELECT 1"}, false, "no user given", "dbdesk query --help"},
       {{"query"}, true, "no SQL given", "dbdesk query --help"},
-      {{"query", "--format", "xml", "SELECT 1"}, true, "--format: xml not in {json,table,csv}",
+      {{"query", "--format", "xml", "SELECT 1"}, true, "--format: xml not in {json,table,csv,jsonl}",
        "dbdesk query --help"},
       {{"version", "--host", "h"}, false, "--host", "dbdesk version --help"},
   };
@@ -118,9 +118,9 @@ TEST_F(Dbdesk, ExitStatusFollowsTheReply) {
 TEST_F(Dbdesk, PositionalsReachTheirArgumentOfTheCall) {
   const std::vector<std::pair<args_t, std::string>> cases = {
       {{"tree", ""}, "node_kind"},
-      {{"script", "", "o", "create"}, "kind"},
-      {{"script", "table", "", "create"}, "obj"},
-      {{"script", "table", "o", ""}, "action"},
+      {{"script", "", "o", "create", "--format", "json"}, "kind"},  // script prints the text by default
+      {{"script", "table", "", "create", "--format", "json"}, "obj"},
+      {{"script", "table", "o", "", "--format", "json"}, "action"},
       {{"grid", "load", ""}, "table"},
       {{"grid", "apply", "", "--file", temp_file("ops.json", "[]")}, "table"},
       {{"activity", ""}, "view"},
@@ -166,8 +166,8 @@ TEST_F(DbdeskFormats, TableAlignsColumnsShowsNullAndCutsLongCells) {
             "9007199254740993 | a, \"quoted\" line\n"
             "2                | NULL\n"
             "3                | " + std::string(39, 'x') + "\xE2\x80\xA6\n"
-            "(3 rows)\n\n"
-            "print: done\n");
+            "(3 rows)\n\n");
+  EXPECT_EQ(r.err, "print: done\n");  // messages never mix with the data
 }
 
 TEST_F(DbdeskFormats, CsvFollowsRfc4180AndSendsMessagesToStandardError) {

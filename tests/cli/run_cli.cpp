@@ -1,6 +1,7 @@
 #include "run_cli.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +39,7 @@ const std::string &temp_dir() {
 [[noreturn]] void exec_child(const std::vector<std::string> &args, const std::string &in,
                              const std::string &out, const std::string &err,
                              const std::map<std::string, std::string> &env) {
+  setsid();  // no controlling terminal: nothing can be asked on one
   int fd_in = open(in.c_str(), O_RDONLY), fd_out = creat(out.c_str(), 0600),
       fd_err = creat(err.c_str(), 0600);
   dup2(fd_in, 0);
@@ -55,6 +57,8 @@ const std::string &temp_dir() {
 }
 
 }  // namespace
+
+std::string file_text(const std::string &path) { return slurp(path); }
 
 std::string temp_file(const std::string &name, const std::string &text) {
   std::string path = temp_dir() + "/" + name;
@@ -74,6 +78,79 @@ cli_result run_cli(const std::vector<std::string> &args, const std::string &stdi
   r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
   r.out = slurp(out);
   r.err = slurp(err);
+  return r;
+}
+
+cli_process::cli_process(const std::vector<std::string> &args, const std::map<std::string, std::string> &env) {
+  int o[2], e[2];
+  if (pipe(o) != 0 || pipe(e) != 0) return;
+  pid_ = fork();
+  if (pid_ == 0) {
+    setsid();
+    int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    dup2(o[1], 1);
+    dup2(e[1], 2);
+    close(o[0]);
+    close(e[0]);
+    for (const auto &[k, v] : env) {
+      if (v.empty()) unsetenv(k.c_str());
+      else setenv(k.c_str(), v.c_str(), 1);
+    }
+    std::vector<char *> argv{const_cast<char *>(QV_DBDESK_PATH)};
+    for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(QV_DBDESK_PATH, argv.data());
+    _exit(127);
+  }
+  close(o[1]);
+  close(e[1]);
+  out_fd_ = o[0];
+  err_fd_ = e[0];
+}
+
+cli_process::~cli_process() {
+  if (pid_ > 0) finish();
+}
+
+bool cli_process::read_some(int timeout_ms) {
+  pollfd fds[2] = {{out_open_ ? out_fd_ : -1, POLLIN, 0}, {err_open_ ? err_fd_ : -1, POLLIN, 0}};
+  if (poll(fds, 2, timeout_ms) <= 0) return false;
+  char buf[4096];
+  for (int i = 0; i < 2; ++i) {
+    if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
+    const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+    if (n <= 0) (i ? err_open_ : out_open_) = false;
+    else (i ? err : out).append(buf, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool cli_process::read_until(const std::string &out_part, const std::string &err_part) {
+  for (int waited = 0; waited < 200; ++waited) {
+    if (out.find(out_part) != std::string::npos && err.find(err_part) != std::string::npos) return true;
+    if (!out_open_ && !err_open_) return false;
+    read_some(100);
+  }
+  return false;
+}
+
+bool cli_process::running() {
+  siginfo_t info{};
+  return pid_ > 0 && waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == 0;
+}
+
+cli_result cli_process::finish() {
+  while (out_open_ || err_open_) read_some(1000);
+  cli_result r;
+  int wstatus = 0;
+  if (pid_ > 0 && waitpid(pid_, &wstatus, 0) == pid_) r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  pid_ = -1;
+  close(out_fd_);
+  close(err_fd_);
+  r.out = out;
+  r.err = err;
   return r;
 }
 
