@@ -1,13 +1,14 @@
 #include "exec/catalog.h"
 
-#include <cstdlib>
-
 #include "common/capture.h"
 #include "common/names.h"
 #include "common/text.h"
+#include "exec/catalog_rows.h"
 #include "exec/cursor.h"
 
 namespace qv::exec {
+
+using namespace catalog_rows;
 
 namespace {
 
@@ -57,62 +58,6 @@ constexpr char kParameterQuery[] =
     "JOIN sys.objects o ON o.object_id = p.object_id JOIN sys.schemas s ON s.schema_id = "
     "o.schema_id JOIN sys.types ty ON ty.user_type_id = p.user_type_id WHERE s.name = N'%s' AND "
     "o.name = N'%s' ORDER BY p.parameter_id";
-
-constexpr std::size_t kTypeTextBytes = 255;
-constexpr std::size_t kFlagBytes = 15;
-constexpr std::size_t kNumberBytes = 31;
-
-std::string query_for(const char *fmt, std::string_view schema, std::string_view obj) {
-  return qv_formatted(fmt, qv_literal_inside(schema).c_str(), qv_literal_inside(obj).c_str());
-}
-
-// The columns a read needs, found by name in the open result set; false
-// (reason recorded) when one is missing.
-template <std::size_t N>
-bool find_columns(const qv_cursor &cur, const char *const (&names)[N], int (&at)[N]) {
-  for (std::size_t i = 0; i < N; ++i) {
-    at[i] = cur.col(names[i]);
-    if (at[i] == 0) {
-      qv_seterr("the catalog's answer lacks the column %s", names[i]);
-      return false;
-    }
-  }
-  return true;
-}
-
-// Opens sql for a read; false when it failed or gave no result set.
-bool open_read(qv_cursor &cur, const std::string &sql) {
-  int opened = cur.open(sql.c_str());
-  if (opened == 0) qv_seterr("the catalog query returned no result set");
-  return opened == 1;
-}
-
-bool flag(const qv_cursor &cur, int column) { return cur.text(column, kFlagBytes).starts_with('1'); }
-
-long long number(const qv_cursor &cur, int column) {
-  return std::strtoll(cur.text(column, kNumberBytes).c_str(), nullptr, 10);
-}
-
-// The name in column of the current row; false (reason recorded) when it is
-// NULL or empty: a nameless row is no answer.
-bool name_cell(const qv_cursor &cur, int column, std::string *name) {
-  *name = cur.text(column, kCatalogNameBytes);
-  if (!name->empty()) return true;
-  qv_seterr("the catalog returned a row without a name");
-  return false;
-}
-
-// Reads every row of an open read with row(); the outcome of the whole read.
-template <class Row>
-qv_read read_rows(qv_cursor &cur, Row &&row, bool any) {
-  int st;
-  while ((st = cur.next()) == 1) {
-    if (!row()) return qv_read::failed;
-    any = true;
-  }
-  if (st < 0 || cur.finish() != 0) return qv_read::failed;
-  return any ? qv_read::found : qv_read::absent;
-}
 
 }  // namespace
 
@@ -187,11 +132,7 @@ qv_definition qv_read_definition(DBPROCESS *session, std::string_view schema,
               obj.data(), bytes, limit);
     return qv_definition::too_long;
   }
-  // Read straight from db-lib's buffer: the whole text, whatever its size
-  // (character data is already UTF-8 there).
-  const BYTE *data = dbdata(session, at[0]);
-  DBINT len = dbdatlen(session, at[0]);
-  if (data && len > 0) text->assign(reinterpret_cast<const char *>(data), static_cast<std::size_t>(len));
+  *text = whole_text(cur, at[0]);
   if (cur.finish() != 0) {
     text->clear();
     return qv_definition::failed;
