@@ -23,22 +23,21 @@ constexpr char kModuleEnd[] = "\r\nGO\r\n";
 constexpr char kDropStatement[] = "DROP %s %s;\r\nGO\r\n";
 constexpr char kIdentitySuffix[] = " IDENTITY(1,1)";
 
-struct drop_keyword {
+constexpr char kTableKeyword[] = "TABLE";
+
+struct kind_keyword {
   const char *kind;
   const char *keyword;
 };
-constexpr drop_keyword kDropKeywords[] = {
-    {"table", "TABLE"},       {"view", "VIEW"},       {"procedure", "PROCEDURE"},
-    {"function", "FUNCTION"}, {"trigger", "TRIGGER"},
+// The kinds compared exactly; "proc" and "func" are the explorer's node
+// kinds for procedures and functions.
+constexpr kind_keyword kKinds[] = {
+    {"table", kTableKeyword},   {"view", "VIEW"},     {"procedure", "PROCEDURE"},
+    {"proc", "PROCEDURE"},      {"function", "FUNCTION"}, {"func", "FUNCTION"},
+    {"trigger", "TRIGGER"},
 };
 
-const char *drop_keyword_of(const char *kind) {
-  for (const auto &k : kDropKeywords)
-    if (std::strcmp(k.kind, kind) == 0) return k.keyword;
-  return "TABLE";
-}
-
-bool is_table(const script_target &t) { return std::strcmp(t.kind, "table") == 0; }
+bool is_table(const script_target &t) { return std::strcmp(t.keyword, kTableKeyword) == 0; }
 
 std::string three_part_name(const script_target &t) {
   return qv_bracketed(t.database) + "." + qv_bracketed(t.schema) + "." + qv_bracketed(t.obj);
@@ -134,7 +133,7 @@ void append_drop(std::string &out, const char *keyword, const std::string &name)
 int table_drop_create(const script_target &t, std::string &out) {
   std::vector<qv_table_column> columns;
   if (read_columns(t, &columns) == qv_read::failed) return -1;
-  append_drop(out, "TABLE", three_part_name(t));
+  append_drop(out, kTableKeyword, three_part_name(t));
   if (!columns.empty()) append_table(out, t, columns, "");
   return 0;
 }
@@ -156,12 +155,18 @@ int module_drop_create(const script_target &t, std::string &out) {
     case qv_definition::found:
       break;
   }
-  append_drop(out, drop_keyword_of(t.kind), t.qualified);
+  append_drop(out, t.keyword, t.qualified);
   if (!definition.empty()) append_module(out, definition);
   return 0;
 }
 
 }  // namespace
+
+const char *definition_keyword(const char *kind) {
+  for (const auto &k : kKinds)
+    if (std::strcmp(k.kind, kind) == 0) return k.keyword;
+  return nullptr;
+}
 
 int script_create(const script_target &t, script_result *out) {
   return create_script(t, out->sql);
@@ -174,7 +179,7 @@ int script_alter(const script_target &t, script_result *out) {
 }
 
 int script_drop(const script_target &t, script_result *out) {
-  append_drop(out->sql, drop_keyword_of(t.kind), t.qualified);
+  append_drop(out->sql, t.keyword, t.qualified);
   return 0;
 }
 
