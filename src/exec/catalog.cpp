@@ -46,11 +46,13 @@ constexpr char kKeyQuery[] =
     "AND tb.name = N'%s' ORDER BY ic.key_ordinal";
 
 // The server cuts long text at the session's TEXTSIZE without a word, so the
-// definition travels with its full length and the limit it was read under.
+// definition travels with its full length and the limit it was read under,
+// and with the two settings the module keeps from its creation.
 constexpr char kDefinitionQuery[] =
-    "SELECT m.definition, DATALENGTH(m.definition) AS def_bytes, @@TEXTSIZE AS text_size "
-    "FROM sys.sql_modules m JOIN sys.objects o ON o.object_id = m.object_id JOIN sys.schemas s "
-    "ON s.schema_id = o.schema_id WHERE s.name = N'%s' AND o.name = N'%s'";
+    "SELECT m.definition, DATALENGTH(m.definition) AS def_bytes, @@TEXTSIZE AS text_size, "
+    "CAST(m.uses_ansi_nulls AS int) AS ansi_nulls, CAST(m.uses_quoted_identifier AS int) AS "
+    "quoted_identifier FROM sys.sql_modules m JOIN sys.objects o ON o.object_id = m.object_id "
+    "JOIN sys.schemas s ON s.schema_id = o.schema_id WHERE s.name = N'%s' AND o.name = N'%s'";
 
 constexpr char kParameterQuery[] =
     "SELECT p.name AS pname, ty.name AS tname, CAST(p.is_output AS int) AS is_out, "
@@ -112,12 +114,13 @@ qv_read qv_read_primary_key(DBPROCESS *session, std::string_view schema, std::st
 }
 
 qv_definition qv_read_definition(DBPROCESS *session, std::string_view schema,
-                                 std::string_view obj, std::string *text) {
-  text->clear();
+                                 std::string_view obj, qv_module_definition *out) {
+  *out = qv_module_definition{};
+  conversion_watch watch;
   qv_cursor cur(session);
   if (!open_read(cur, query_for(kDefinitionQuery, schema, obj))) return qv_definition::failed;
-  static constexpr const char *kNeeded[] = {"definition"};
-  int at[1];
+  static constexpr const char *kNeeded[] = {"definition", "ansi_nulls", "quoted_identifier"};
+  int at[3];
   if (!find_columns(cur, kNeeded, at)) return qv_definition::failed;
   int row = cur.next();
   if (row < 0) return qv_definition::failed;
@@ -132,12 +135,15 @@ qv_definition qv_read_definition(DBPROCESS *session, std::string_view schema,
               obj.data(), bytes, limit);
     return qv_definition::too_long;
   }
-  *text = whole_text(cur, at[0]);
+  out->text = whole_text(cur, at[0]);
+  out->ansi_nulls = flag(cur, at[1]);
+  out->quoted_identifier = flag(cur, at[2]);
   if (cur.finish() != 0) {
-    text->clear();
+    *out = qv_module_definition{};
     return qv_definition::failed;
   }
-  return text->empty() ? qv_definition::unavailable : qv_definition::found;
+  if (watch.lost()) return qv_definition::lossy;
+  return out->text.empty() ? qv_definition::unavailable : qv_definition::found;
 }
 
 qv_read qv_read_parameters(DBPROCESS *session, std::string_view schema, std::string_view obj,

@@ -60,15 +60,23 @@ qv_read qv_read_primary_key(DBPROCESS *session, std::string_view schema, std::st
                             std::vector<std::string> *names);
 
 enum class qv_definition {
-  found,        // text holds the whole definition
+  found,        // the whole definition and its settings were read
   unavailable,  // the module exists but its definition is NULL or empty (encrypted)
   absent,       // no module of that name
   too_long,     // longer than the session reads whole (reason recorded)
+  lossy,        // db-lib could not convert it without loss ('?' for some characters)
   failed,       // the read failed (reason recorded)
+};
+// A module's definition and the two settings it was created under, which
+// it keeps whatever the settings of the session that runs it.
+struct qv_module_definition {
+  std::string text;
+  bool ansi_nulls = true;         // sys.sql_modules.uses_ansi_nulls
+  bool quoted_identifier = true;  // sys.sql_modules.uses_quoted_identifier
 };
 // A module's (view, procedure, function, trigger) definition, read whole.
 qv_definition qv_read_definition(DBPROCESS *session, std::string_view schema,
-                                 std::string_view obj, std::string *text);
+                                 std::string_view obj, qv_module_definition *out);
 
 // One parameter of a procedure or function, in parameter order.
 struct qv_parameter {

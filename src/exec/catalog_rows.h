@@ -64,4 +64,16 @@ qv_read read_rows(qv_cursor &cur, Row &&row, bool any) {
   return any ? qv_read::found : qv_read::absent;
 }
 
+// Whether db-lib replaced characters of the catalog's text with '?' while
+// a read ran: such text names or defines something else than the catalog
+// holds.
+class conversion_watch {
+ public:
+  conversion_watch() : at_start_(qv_conversion_losses()) {}
+  bool lost() const { return qv_conversion_losses() != at_start_; }
+
+ private:
+  std::int32_t at_start_;
+};
+
 }  // namespace qv::exec::catalog_rows

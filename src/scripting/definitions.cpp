@@ -1,6 +1,7 @@
 // CREATE, ALTER, DROP and DROP-then-CREATE scripts. Tables are scripted from
 // their columns and primary key, every other kind from the module definition
-// the server stores.
+// the server stores, headed by the two settings the module was created
+// under.
 #include <cstring>
 
 #include "common/capture.h"
@@ -18,7 +19,10 @@ constexpr char kTableHeader[] = "CREATE TABLE %s (\r\n";
 constexpr char kColumnLine[] = "    %s %s %s%s%s\r\n";
 constexpr char kKeyLine[] = "    , CONSTRAINT %s PRIMARY KEY CLUSTERED (%s)\r\n";
 constexpr char kTableEnd[] = ");\r\nGO\r\n";
-// A module script is its definition followed by this.
+// A module keeps the ANSI_NULLS and QUOTED_IDENTIFIER settings it was
+// created under; its script sets them before its definition.
+constexpr char kModuleSettings[] = "SET ANSI_NULLS %s\r\nGO\r\nSET QUOTED_IDENTIFIER %s\r\nGO\r\n";
+// A module script's definition is followed by this.
 constexpr char kModuleEnd[] = "\r\nGO\r\n";
 constexpr char kDropStatement[] = "DROP %s %s;\r\nGO\r\n";
 constexpr char kIdentitySuffix[] = " IDENTITY(1,1)";
@@ -58,11 +62,6 @@ void append_table(std::string &out, const script_target &t,
   out += kTableEnd;
 }
 
-void append_module(std::string &out, const std::string &definition) {
-  out += definition;
-  out += kModuleEnd;
-}
-
 // The table's columns; absent when there is no such table.
 qv_read read_columns(const script_target &t, std::vector<qv_table_column> *columns) {
   qv_read st = qv_read_columns(t.session, t.schema, t.obj, qv_column_query::scripting, columns);
@@ -95,32 +94,41 @@ int table_create(const script_target &t, std::string &out) {
   return 0;
 }
 
-// The module's definition; -1 (reason recorded) unless it was found.
-int module_definition(const script_target &t, std::string *definition) {
-  switch (qv_read_definition(t.session, t.schema, t.obj, definition)) {
-    case qv_definition::found:
-      return 0;
-    case qv_definition::too_long:
-      return -1;
-    case qv_definition::failed:
-      return refuse_unreadable(t, "definition");
-    case qv_definition::unavailable:
-    case qv_definition::absent:
-      break;
+// The definition read's outcome; the reason is recorded for the three that
+// leave no script.
+qv_definition read_module(const script_target &t, qv_module_definition *def) {
+  qv_definition st = qv_read_definition(t.session, t.schema, t.obj, def);
+  if (st == qv_definition::failed) refuse_unreadable(t, "definition");
+  if (st == qv_definition::lossy)
+    qv_seterr("cannot script %s.%s: its definition cannot be converted without loss", t.schema,
+              t.obj);
+  return st;
+}
+
+bool no_script(qv_definition st) {
+  return st == qv_definition::failed || st == qv_definition::too_long ||
+         st == qv_definition::lossy;
+}
+
+void append_module(std::string &out, const qv_module_definition &def, bool alter) {
+  qv_append_formatted(out, kModuleSettings, def.ansi_nulls ? "ON" : "OFF",
+                      def.quoted_identifier ? "ON" : "OFF");
+  std::string text = def.text;
+  if (alter) alter_first_create(text);
+  out += text;
+  out += kModuleEnd;
+}
+
+int module_create(const script_target &t, std::string &out, bool alter) {
+  qv_module_definition def;
+  qv_definition st = read_module(t, &def);
+  if (no_script(st)) return -1;
+  if (st != qv_definition::found) {
+    qv_seterr("definition not found for %s.%s", t.schema, t.obj);
+    return -1;
   }
-  qv_seterr("definition not found for %s.%s", t.schema, t.obj);
-  return -1;
-}
-
-int module_create(const script_target &t, std::string &out) {
-  std::string definition;
-  if (module_definition(t, &definition) != 0) return -1;
-  append_module(out, definition);
+  append_module(out, def, alter);
   return 0;
-}
-
-int create_script(const script_target &t, std::string &out) {
-  return is_table(t) ? table_create(t, out) : module_create(t, out);
 }
 
 void append_drop(std::string &out, const char *keyword, const std::string &name) {
@@ -138,25 +146,19 @@ int table_drop_create(const script_target &t, std::string &out) {
   return 0;
 }
 
-// A module whose definition cannot be had (encrypted) exists but cannot be
-// recreated: no script then, rather than a DROP alone. One that does not
-// exist gets its DROP alone.
+// A module whose definition cannot be had (encrypted, or not convertible
+// without loss) exists but cannot be recreated: no script then, rather than
+// a DROP alone. One that does not exist gets its DROP alone.
 int module_drop_create(const script_target &t, std::string &out) {
-  std::string definition;
-  switch (qv_read_definition(t.session, t.schema, t.obj, &definition)) {
-    case qv_definition::too_long:
-      return -1;
-    case qv_definition::failed:
-      return refuse_unreadable(t, "definition");
-    case qv_definition::unavailable:
-      qv_seterr("cannot script %s.%s: its definition is not available", t.schema, t.obj);
-      return -1;
-    case qv_definition::absent:
-    case qv_definition::found:
-      break;
+  qv_module_definition def;
+  qv_definition st = read_module(t, &def);
+  if (no_script(st)) return -1;
+  if (st == qv_definition::unavailable) {
+    qv_seterr("cannot script %s.%s: its definition is not available", t.schema, t.obj);
+    return -1;
   }
   append_drop(out, t.keyword, t.qualified);
-  if (!definition.empty()) append_module(out, definition);
+  if (st == qv_definition::found) append_module(out, def, false);
   return 0;
 }
 
@@ -169,13 +171,11 @@ const char *definition_keyword(const char *kind) {
 }
 
 int script_create(const script_target &t, script_result *out) {
-  return create_script(t, out->sql);
+  return is_table(t) ? table_create(t, out->sql) : module_create(t, out->sql, false);
 }
 
 int script_alter(const script_target &t, script_result *out) {
-  if (create_script(t, out->sql) != 0) return -1;
-  if (!is_table(t)) alter_first_create(out->sql);
-  return 0;
+  return is_table(t) ? table_create(t, out->sql) : module_create(t, out->sql, true);
 }
 
 int script_drop(const script_target &t, script_result *out) {

@@ -1,5 +1,6 @@
 // The sample catalog's answers for the scripting demo: the columns and key
-// of demo.dbo.items and the definition of demo.dbo.add_item.
+// of demo.dbo.items and the definition of demo.dbo.add_item with the
+// settings it was created under.
 #include <string>
 
 #include "demo_script.h"
@@ -42,8 +43,9 @@ void register_scripting_demo(Server &server) {
       "    VALUES (@name, @price, SYSUTCDATETIME());\r\nEND";
   ResultSet module;
   module.columns = {{"definition", Type::NVarChar, 0}, {"def_bytes", Type::BigInt},
-                    {"text_size", Type::Int}};
-  module.rows = {{definition, std::to_string(2 * definition.size()), "4194304"}};
+                    {"text_size", Type::Int},          {"ansi_nulls", Type::Int},
+                    {"quoted_identifier", Type::Int}};
+  module.rows = {{definition, std::to_string(2 * definition.size()), "4194304", "1", "1"}};
   server.on_match(asks("SELECT m.definition", "o.name = N'add_item'"),
                   [module](const std::string &) { return fixed(module); });
 }

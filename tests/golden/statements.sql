@@ -127,9 +127,10 @@ SELECT c.name AS cname, ty.name + CASE WHEN ty.name IN ('varchar','char','varbin
 -- scripting
 -- ========================================================================
 
--- A module's definition with its length and the session's TEXTSIZE. Placeholders: schema, object.
+-- A module's definition with its length, the session's TEXTSIZE and the two settings
+-- the module was created under. Placeholders: schema, object.
 -- name: scripting.definition
-SELECT m.definition, DATALENGTH(m.definition) AS def_bytes, @@TEXTSIZE AS text_size FROM sys.sql_modules m JOIN sys.objects o ON o.object_id = m.object_id JOIN sys.schemas s ON s.schema_id = o.schema_id WHERE s.name = N'%s' AND o.name = N'%s'
+SELECT m.definition, DATALENGTH(m.definition) AS def_bytes, @@TEXTSIZE AS text_size, CAST(m.uses_ansi_nulls AS int) AS ansi_nulls, CAST(m.uses_quoted_identifier AS int) AS quoted_identifier FROM sys.sql_modules m JOIN sys.objects o ON o.object_id = m.object_id JOIN sys.schemas s ON s.schema_id = o.schema_id WHERE s.name = N'%s' AND o.name = N'%s'
 
 -- Parameters of a procedure or function for exec_params. Placeholders: schema, object.
 -- name: scripting.parameters

@@ -150,8 +150,8 @@ TEST_F(GoldenOnTheWire, CatalogReadersSendTheirGoldenText) {
        }},
       {"scripting.definition",
        [](DBPROCESS *s) {
-         std::string text;
-         qv_read_definition(s, "s'1", "t2", &text);
+         qv_module_definition def;
+         qv_read_definition(s, "s'1", "t2", &def);
        }},
       {"scripting.parameters",
        [](DBPROCESS *s) {
