@@ -1,7 +1,7 @@
 // CREATE, ALTER, DROP and DROP-then-CREATE scripts. Tables are scripted from
-// their columns and primary key, every other kind from the module definition
-// the server stores, headed by the two settings the module was created
-// under.
+// their catalog (table_script.cpp), every other kind from the module
+// definition the server stores, headed by the two settings the module was
+// created under.
 #include <cstring>
 
 #include "common/capture.h"
@@ -10,23 +10,18 @@
 #include "exec/catalog.h"
 #include "scripting/alter_rule.h"
 #include "scripting/scripting.h"
+#include "scripting/table_script.h"
 
 namespace qv::ops::scripting {
 
 namespace {
 
-constexpr char kTableHeader[] = "CREATE TABLE %s (\r\n";
-constexpr char kColumnLine[] = "    %s %s %s%s%s\r\n";
-constexpr char kKeyLine[] = "    , CONSTRAINT %s PRIMARY KEY CLUSTERED (%s)\r\n";
-constexpr char kTableEnd[] = ");\r\nGO\r\n";
 // A module keeps the ANSI_NULLS and QUOTED_IDENTIFIER settings it was
 // created under; its script sets them before its definition.
 constexpr char kModuleSettings[] = "SET ANSI_NULLS %s\r\nGO\r\nSET QUOTED_IDENTIFIER %s\r\nGO\r\n";
 // A module script's definition is followed by this.
 constexpr char kModuleEnd[] = "\r\nGO\r\n";
 constexpr char kDropStatement[] = "DROP %s %s;\r\nGO\r\n";
-constexpr char kIdentitySuffix[] = " IDENTITY(1,1)";
-
 constexpr char kTableKeyword[] = "TABLE";
 
 struct kind_keyword {
@@ -47,50 +42,31 @@ std::string three_part_name(const script_target &t) {
   return qv_bracketed(t.database) + "." + qv_bracketed(t.schema) + "." + qv_bracketed(t.obj);
 }
 
-void append_table(std::string &out, const script_target &t,
-                  const std::vector<qv_table_column> &columns, const std::string &key) {
-  qv_append_formatted(out, kTableHeader, three_part_name(t).c_str());
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    const qv_table_column &c = columns[i];
-    qv_append_formatted(out, kColumnLine, qv_bracketed(c.name).c_str(), c.type.c_str(),
-                        c.nullable ? "NULL" : "NOT NULL", c.is_identity ? kIdentitySuffix : "",
-                        i + 1 < columns.size() ? "," : "");
-  }
-  if (!key.empty())
-    qv_append_formatted(out, kKeyLine, qv_bracketed(std::string("PK_") + t.obj).c_str(),
-                        key.c_str());
-  out += kTableEnd;
-}
-
-// The table's columns; absent when there is no such table.
-qv_read read_columns(const script_target &t, std::vector<qv_table_column> *columns) {
-  qv_read st = qv_read_columns(t.session, t.schema, t.obj, qv_column_query::scripting, columns);
-  if (st == qv_read::failed) refuse_unreadable(t, "columns");
-  return st;
-}
-
-// The bracketed key list ("" without a key); false when it cannot be read.
-bool read_key(const script_target &t, std::string *key) {
-  std::vector<std::string> names;
-  if (qv_read_primary_key(t.session, t.schema, t.obj, &names) == qv_read::failed) {
-    refuse_unreadable(t, "primary key");
-    return false;
-  }
-  *key = qv_bracketed_list(names);
-  return true;
+void append_drop(std::string &out, const char *keyword, const std::string &name) {
+  qv_append_formatted(out, kDropStatement, keyword, name.c_str());
 }
 
 int table_create(const script_target &t, std::string &out) {
-  std::vector<qv_table_column> columns;
-  qv_read st = read_columns(t, &columns);
-  if (st == qv_read::failed) return -1;
-  if (st == qv_read::absent) {
+  table_script script;
+  int found = script_table(t, &script);
+  if (found < 0) return -1;
+  if (found == 0) {
     qv_seterr("table not found or has no columns: %s.%s", t.schema, t.obj);
     return -1;
   }
-  std::string key;
-  if (!read_key(t, &key)) return -1;
-  append_table(out, t, columns, key);
+  out += script.notes + script.body;
+  return 0;
+}
+
+// The table is dropped and created under the same three-part name, so the
+// script does the same wherever it runs; one that does not exist gets its
+// DROP alone. What the script leaves out of the table still heads it.
+int table_drop_create(const script_target &t, std::string &out) {
+  table_script script;
+  if (script_table(t, &script) < 0) return -1;
+  out += script.notes;
+  append_drop(out, kTableKeyword, three_part_name(t));
+  out += script.body;
   return 0;
 }
 
@@ -128,21 +104,6 @@ int module_create(const script_target &t, std::string &out, bool alter) {
     return -1;
   }
   append_module(out, def, alter);
-  return 0;
-}
-
-void append_drop(std::string &out, const char *keyword, const std::string &name) {
-  qv_append_formatted(out, kDropStatement, keyword, name.c_str());
-}
-
-// The table is dropped and created under the same three-part name, so the
-// script does the same wherever it runs; one that does not exist gets its
-// DROP alone.
-int table_drop_create(const script_target &t, std::string &out) {
-  std::vector<qv_table_column> columns;
-  if (read_columns(t, &columns) == qv_read::failed) return -1;
-  append_drop(out, kTableKeyword, three_part_name(t));
-  if (!columns.empty()) append_table(out, t, columns, "");
   return 0;
 }
 

@@ -1,0 +1,30 @@
+#include "scripting/script_text.h"
+
+namespace qv::ops::scripting {
+
+namespace {
+
+bool ascii_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool ascii_word_char(char c) {
+  return ascii_digit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+
+}  // namespace
+
+bool plain_word(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text)
+    if (!ascii_word_char(c)) return false;
+  return true;
+}
+
+bool whole_number(std::string_view text) {
+  if (!text.empty() && text.front() == '-') text.remove_prefix(1);
+  if (text.empty()) return false;
+  for (char c : text)
+    if (!ascii_digit(c)) return false;
+  return true;
+}
+
+}  // namespace qv::ops::scripting
