@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/sql_scanner.h"
+#include "scripting/script_text.h"
 
 namespace qv::ops::scripting {
 
@@ -13,14 +14,6 @@ namespace {
 
 constexpr std::string_view kCreate = "CREATE";
 constexpr char kAlter[] = "ALTER ";
-
-// A byte that can continue a word: ASCII letters and digits, the identifier
-// marks _ @ # $, and every byte of a non-ASCII character.
-bool word_byte(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') ||
-         c == '_' || c == '@' || c == '#' || c == '$' || u >= 0x80;
-}
 
 bool blank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';

@@ -12,11 +12,23 @@ bool ascii_word_char(char c) {
 
 }  // namespace
 
+std::string comment_text(std::string_view text) {
+  std::string out(text);
+  for (char &c : out)
+    if (c == '\r' || c == '\n') c = ' ';
+  return out;
+}
+
 bool plain_word(std::string_view text) {
   if (text.empty()) return false;
   for (char c : text)
     if (!ascii_word_char(c)) return false;
   return true;
+}
+
+bool word_byte(char c) {
+  return ascii_word_char(c) || c == '@' || c == '#' || c == '$' ||
+         static_cast<unsigned char>(c) >= 0x80;
 }
 
 bool whole_number(std::string_view text) {

@@ -39,9 +39,11 @@ tds::ResultSet one_text(const char *name, std::vector<tds::Row> rows) {
 }
 const char *bit(bool b) { return b ? "1" : "0"; }
 
+// A column as the column queries of the templates answer it.
 struct Col {
   std::string name, type;
-  bool identity = false, nullable = false;
+  bool identity = false, nullable = false, computed = false;
+  int gen_always = 0;
 };
 
 // A column as the CREATE script's column read answers it: a system type
@@ -90,14 +92,22 @@ class Scripting : public ServerTest {
     server.add_database("Sales");
   }
 
-  // A table's column and key answers; no columns stands for a missing table.
+  // A table's answers for the templates (the grid's and the scripts' column
+  // queries) and its key; no columns stands for a missing table.
   void table(const std::string &schema, const std::string &name, const std::vector<Col> &cols,
              const std::vector<std::string> &key = {}) {
-    tds::ResultSet c;
-    c.columns = {text_col("cname"), text_col("ctype"), int_col("is_id"), int_col("is_null")};
-    for (const auto &col : cols)
-      c.rows.push_back({col.name, col.type, col.identity ? "1" : "0", col.nullable ? "1" : "0"});
-    server.on(catalog("catalog.script_columns", schema, name), {c});
+    tds::ResultSet grid = result_set({text_col("cname"), text_col("ctype"), int_col("is_id"),
+                                      int_col("is_comp"), int_col("is_null"),
+                                      int_col("gen_always"), int_col("code_page")});
+    tds::ResultSet plain = result_set({text_col("cname"), text_col("ctype"), int_col("is_id"),
+                                       int_col("is_null")});
+    for (const auto &c : cols) {
+      grid.rows.push_back({c.name, c.type, bit(c.identity), bit(c.computed), bit(c.nullable),
+                           std::to_string(c.gen_always), "1252"});
+      plain.rows.push_back({c.name, c.type, bit(c.identity), bit(c.nullable)});
+    }
+    server.on(catalog("catalog.grid_columns", schema, name), {grid});
+    server.on(catalog("catalog.script_columns", schema, name), {plain});
     tds::ResultSet k = one_text("cname", {});
     for (const auto &n : key) k.rows.push_back({n});
     server.on(catalog("catalog.primary_key", schema, name), {k});
@@ -195,6 +205,16 @@ const std::vector<Col> kOrders = {{"OrderId", "int", true, false},
 const std::vector<Col> kLines = {{"OrderId", "int"}, {"LineNo", "int"}, {"Qty", "int", false, true}};
 const std::vector<Col> kHeap = {{"Msg", "nvarchar(max)", false, true}, {"At", "datetime2"}};
 const std::vector<Col> kTail = {{"Name", "varchar(10)"}, {"Seq", "bigint", true, false}};
+// Columns no INSERT or UPDATE sets: computed, rowversion, GENERATED ALWAYS;
+// the identity only an UPDATE leaves out.
+const std::vector<Col> kStamped = {{"Id", "int", true},
+                                   {"Qty", "int"},
+                                   {"Total", "int", false, true, true},
+                                   {"Ver", "timestamp"},
+                                   {"From", "datetime2", false, false, false, 1},
+                                   {"To", "datetime2", false, false, false, 2},
+                                   {"Note", "varchar(20)", false, true}};
+
 TEST_F(Scripting, TableScriptsByActionAreExact) {
   table("dbo", "Orders", kOrders, {"OrderId"});
   ddl("dbo", "Orders",
@@ -205,6 +225,8 @@ TEST_F(Scripting, TableScriptsByActionAreExact) {
   table("dbo", "Lines", kLines, {"OrderId", "LineNo"});
   table("dbo", "Heap", kHeap);
   table("dbo", "Tail", kTail);
+  table("dbo", "Stamped", kStamped, {"Id"});
+  table("dbo", "OnlyServer", {{"Id", "int", true}, {"Ver", "timestamp"}});
   const std::string orders_head = "CREATE TABLE [Sales].[dbo].[Orders] (\r\n";
   const std::string orders_create =
       orders_head +
@@ -223,23 +245,53 @@ TEST_F(Scripting, TableScriptsByActionAreExact) {
        "INSERT INTO [dbo].[Orders] (\r\n    [Note],\r\n    [Amount]\r\n)\r\nVALUES (\r\n"
        "    -- <Note, nvarchar(50), null>\r\n    -- <Amount, decimal(18,2)>\r\n);\r\nGO\r\n"},
       {"Orders", "update",
-       "UPDATE [dbo].[Orders]\r\nSET\r\n    [OrderId] = -- <int>\r\n"
-       "    [Note] = -- <nvarchar(50), null>\r\n    [Amount] = -- <decimal(18,2)>\r\n"
-       "WHERE [OrderId] = -- <pk value>\r\nGO\r\n"},
+       "UPDATE [dbo].[Orders]\r\nSET\r\n    [Note] = -- <nvarchar(50), null>\r\n"
+       "    [Amount] = -- <decimal(18,2)>\r\nWHERE [OrderId] = -- <pk value>\r\nGO\r\n"},
       {"Orders", "delete", "DELETE FROM [dbo].[Orders]\r\nWHERE [OrderId] = -- <pk value>\r\nGO\r\n"},
+      // A composite key: one condition a column, each placeholder on its own line.
       {"Lines", "delete",
-       "DELETE FROM [dbo].[Lines]\r\nWHERE [OrderId], [LineNo] = -- <pk value>\r\nGO\r\n"},
+       "DELETE FROM [dbo].[Lines]\r\nWHERE [OrderId] = -- <OrderId>\r\n  AND [LineNo] = -- <LineNo>\r\n"
+       "GO\r\n"},
+      {"Lines", "update",
+       "UPDATE [dbo].[Lines]\r\nSET\r\n    [OrderId] = -- <int>\r\n    [LineNo] = -- <int>\r\n"
+       "    [Qty] = -- <int, null>\r\nWHERE [OrderId] = -- <OrderId>\r\n"
+       "  AND [LineNo] = -- <LineNo>\r\nGO\r\n"},
+      // Without a key UPDATE and DELETE stop at a placeholder instead of
+      // changing every row.
       {"Heap", "update",
        "UPDATE [dbo].[Heap]\r\nSET\r\n    [Msg] = -- <nvarchar(max), null>\r\n"
-       "    [At] = -- <datetime2>\r\n-- WHERE\r\nGO\r\n"},
-      // Without a key the DELETE stops at a placeholder instead of emptying the table.
+       "    [At] = -- <datetime2>\r\nWHERE -- <search condition>\r\nGO\r\n"},
       {"Heap", "delete", "DELETE FROM [dbo].[Heap]\r\nWHERE -- <search condition>\r\nGO\r\n"},
       {"Tail", "insert",
        "INSERT INTO [dbo].[Tail] (\r\n    [Name]\r\n)\r\nVALUES (\r\n    -- <Name, varchar(10)>\r\n"
        ");\r\nGO\r\n"},
+      {"Stamped", "insert",
+       "INSERT INTO [dbo].[Stamped] (\r\n    [Qty],\r\n    [Note]\r\n)\r\nVALUES (\r\n"
+       "    -- <Qty, int>\r\n    -- <Note, varchar(20), null>\r\n);\r\nGO\r\n"},
+      {"Stamped", "update",
+       "UPDATE [dbo].[Stamped]\r\nSET\r\n    [Qty] = -- <int>\r\n    [Note] = -- <varchar(20), null>\r\n"
+       "WHERE [Id] = -- <pk value>\r\nGO\r\n"},
+      {"OnlyServer", "insert", "INSERT INTO [dbo].[OnlyServer]\r\nDEFAULT VALUES;\r\nGO\r\n"},
   };
   for (const auto &c : cases)
     EXPECT_EQ(sql_of("table", c.obj, c.action), c.expected) << c.obj << " " << c.action;
+  EXPECT_EQ(error_of("table", "OnlyServer", "update"),
+            "cannot script an UPDATE of dbo.OnlyServer: the server sets every column itself");
+
+  // The templates read the grid's column query, which tells the columns the
+  // server fills; the DELETE only needs to know the table is there.
+  server.clear_records();
+  sql_of("table", "Stamped", "insert");
+  sql_of("table", "Stamped", "update");
+  sql_of("table", "Stamped", "delete");
+  const std::string grid = catalog("catalog.grid_columns", "dbo", "Stamped");
+  const std::string key = catalog("catalog.primary_key", "dbo", "Stamped");
+  std::vector<std::string> expected = session_batches("[Sales]", {grid});
+  for (const auto &more : {session_batches("[Sales]", {grid, key}),
+                           session_batches("[Sales]", {catalog("catalog.script_columns", "dbo",
+                                                               "Stamped"), key})})
+    expected.insert(expected.end(), more.begin(), more.end());
+  EXPECT_EQ(sent(), expected);
 }
 
 // Every part of a table comes back as the catalog has it: exact types,
@@ -420,16 +472,26 @@ TEST_F(Scripting, NamesAreBracketedWithQuotesDoubledAndLookedUpAsUnicode) {
   EXPECT_EQ(sent().at(2), catalog("catalog.script_columns", "dbo", cyrillic));
 }
 
-// Catalog text is written as code only bracketed; what cannot be written
-// safely, or was changed on its way to the client, is refused.
+// Catalog text is written as code only bracketed, and shown in a comment
+// only where it cannot end it; what cannot be written safely, or was
+// changed on its way to the client, is refused.
 TEST_F(Scripting, CatalogTextNeverBecomesCode) {
   const std::string evil = "x\r\nDELETE FROM dbo.victim --";
   const std::string evil_type = "int) ; DROP TABLE dbo.victim; --";
+  table("dbo", "Evil", {{evil, evil_type}, {"k\nDROP TABLE dbo.victim", "int"}},
+        {evil, "k\nDROP TABLE dbo.victim"});
   ddl("dbo", "Evil", {{.name = evil, .type = evil_type, .tschema = "dbo", .udt = true},
                       {.name = "n", .type = "int; --", .nullable = true}});
   EXPECT_EQ(sql_of("table", "Evil", "create"),
             "CREATE TABLE [Sales].[dbo].[Evil] (\r\n    [" + evil + "] [dbo].[" + evil_type +
                 "] NOT NULL,\r\n    [n] [int; --] NULL\r\n);\r\nGO\r\n");
+  EXPECT_EQ(sql_of("table", "Evil", "insert"),
+            "INSERT INTO [dbo].[Evil] (\r\n    [" + evil + "],\r\n    [k\nDROP TABLE dbo.victim]\r\n"
+            ")\r\nVALUES (\r\n    -- <x  DELETE FROM dbo.victim --, " + evil_type + ">\r\n"
+            "    -- <k DROP TABLE dbo.victim, int>\r\n);\r\nGO\r\n");
+  EXPECT_EQ(sql_of("table", "Evil", "delete"),
+            "DELETE FROM [dbo].[Evil]\r\nWHERE [" + evil + "] = -- <x  DELETE FROM dbo.victim -->\r\n"
+            "  AND [k\nDROP TABLE dbo.victim] = -- <k DROP TABLE dbo.victim>\r\nGO\r\n");
 
   const struct {
     const char *obj;
@@ -465,6 +527,13 @@ TEST_F(Scripting, CatalogTextNeverBecomesCode) {
   ddl("dbo", "Chk", {{.name = "c", .type = "int"}}, {}, {{"CK_x", std::nullopt}});
   EXPECT_EQ(error_of("table", "Chk", "create"),
             "cannot script dbo.Chk: check constraint CK_x is not available");
+
+  // A parameter name is code that cannot be bracketed.
+  server.on(catalog("scripting.parameters", "dbo", "P"),
+            {result_set({text_col("pname"), text_col("tname"), int_col("is_out"), int_col("has_def")},
+                        {{"@a = 1; DROP TABLE x --", "int", "0", "0"}})});
+  EXPECT_EQ(error_of("procedure", "P", "exec_params"),
+            "cannot script dbo.P: its parameter @a = 1; DROP TABLE x -- is not a plain name");
 }
 
 TEST_F(Scripting, WideTablesKeepEveryColumn) {
@@ -592,11 +661,14 @@ TEST_F(Scripting, ExecuteTemplateListsParameters) {
   params("P", {{"@a", "int", "0", "0", std::nullopt}, {"@b", "varchar", "1", "0", std::nullopt}});
   params("F", {{"", "int", "1", "0", std::nullopt}, {"@x", "date", "0", "1", std::nullopt}});
   params("None", {});
+  params("Odd", {{"@t\xC3\xA9#$_1", "a\r\nb", "0", "0", std::nullopt}});
   EXPECT_EQ(sql_of("procedure", "P", "exec_params"),
             "EXECUTE [dbo].[P]\r\n     @a = -- <int>\r\n   , @b = -- <varchar, OUTPUT>\r\nGO\r\n");
   EXPECT_EQ(sql_of("function", "F", "exec_params"),
             "EXECUTE [dbo].[F]\r\n      = -- <int, OUTPUT>\r\n   , @x = -- <date, has default>\r\nGO\r\n");
   EXPECT_EQ(sql_of("procedure", "None", "exec_params"), "EXECUTE [dbo].[None]\r\nGO\r\n");
+  EXPECT_EQ(sql_of("procedure", "Odd", "exec_params"),
+            "EXECUTE [dbo].[Odd]\r\n     @t\xC3\xA9#$_1 = -- <a  b>\r\nGO\r\n");
 }
 
 TEST_F(Scripting, TablePropertiesReportCountsAsText) {
@@ -661,7 +733,7 @@ TEST_F(Scripting, FailedCatalogReadsAreFailuresWithTheirReason) {
   EXPECT_EQ(error_of("procedure", "P", "exec_params"),
             "cannot script dbo.P: its parameters cannot be read (" + lock_text + ")");
 
-  server.on(catalog("catalog.script_columns", "dbo", "Nameless"),
+  server.on(catalog("catalog.grid_columns", "dbo", "Nameless"),
             {result_set({text_col("cname"), text_col("ctype"), int_col("is_id"), int_col("is_null")},
                         {{"a", "int", "0", "1"}, {std::nullopt, "int", "0", "1"}})});
   EXPECT_EQ(error_of("table", "Nameless", "insert"),
