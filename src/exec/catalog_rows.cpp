@@ -24,7 +24,9 @@ bool open_read(qv_cursor &cur, const std::string &sql) {
   return opened == 1;
 }
 
-bool flag(const qv_cursor &cur, int column) { return cur.text(column, kFlagBytes).starts_with('1'); }
+bool flag(const qv_cursor &cur, int column) {
+  return cur.text(column, kFlagBytes).starts_with('1');
+}
 
 long long number(const qv_cursor &cur, int column) {
   return std::strtoll(cur.text(column, kNumberBytes).c_str(), nullptr, 10);

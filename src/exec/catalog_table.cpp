@@ -228,7 +228,8 @@ qv_read qv_read_table_indexes(DBPROCESS *session, std::string_view schema, std::
 }
 
 qv_read qv_read_check_constraints(DBPROCESS *session, std::string_view schema,
-                                  std::string_view table, std::vector<qv_check_constraint> *checks) {
+                                  std::string_view table,
+                                  std::vector<qv_check_constraint> *checks) {
   return read_into(session, kCheckQuery, schema, table, kCheckNames, checks, check_row);
 }
 

@@ -38,10 +38,6 @@ constexpr kind_keyword kKinds[] = {
 
 bool is_table(const script_target &t) { return std::strcmp(t.keyword, kTableKeyword) == 0; }
 
-std::string three_part_name(const script_target &t) {
-  return qv_bracketed(t.database) + "." + qv_bracketed(t.schema) + "." + qv_bracketed(t.obj);
-}
-
 void append_drop(std::string &out, const char *keyword, const std::string &name) {
   qv_append_formatted(out, kDropStatement, keyword, name.c_str());
 }
@@ -65,7 +61,7 @@ int table_drop_create(const script_target &t, std::string &out) {
   table_script script;
   if (script_table(t, &script) < 0) return -1;
   out += script.notes;
-  append_drop(out, kTableKeyword, three_part_name(t));
+  append_drop(out, kTableKeyword, t.full_name);
   out += script.body;
   return 0;
 }

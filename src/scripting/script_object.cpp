@@ -90,6 +90,7 @@ char *qv_impl_script_object::run(qv_call &call) {
   t.schema = schema;
   t.obj = obj;
   t.qualified = qv_bracketed(schema) + "." + qv_bracketed(obj);
+  t.full_name = qv_bracketed(db) + "." + t.qualified;
   t.title = qv_formatted("%s - %s.%s", action, schema, obj);
 
   script_result res;

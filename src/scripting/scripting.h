@@ -23,6 +23,7 @@ struct script_target {
   const char *schema = nullptr;
   const char *obj = nullptr;
   std::string qualified;  // [schema].[obj]
+  std::string full_name;  // [database].[schema].[obj]
   std::string title;      // "<action> - <schema>.<obj>"
 };
 

@@ -43,10 +43,6 @@ int refuse(const script_target &t, const std::string &why) {
   return -1;
 }
 
-std::string table_name(const script_target &t) {
-  return qv_bracketed(t.database) + "." + qv_bracketed(t.schema) + "." + qv_bracketed(t.obj);
-}
-
 // The four reads after the columns; false (reason recorded) when one failed.
 bool read_constraints(const script_target &t, table_parts *p) {
   const char *failed = nullptr;
@@ -177,8 +173,9 @@ void append_constraints(const table_parts &p, std::string &out) {
   for (kind role : {kind::primary_key, kind::unique_constraint}) {
     for (const qv_table_index &ix : p.indexes) {
       if (ix.role != role) continue;
-      std::string key = qv_formatted("%s %s (%s)", role == kind::primary_key ? "PRIMARY KEY" : "UNIQUE",
-                                     clustering(ix), key_list(ix, false).c_str());
+      const char *what = role == kind::primary_key ? "PRIMARY KEY" : "UNIQUE";
+      std::string key =
+          qv_formatted("%s %s (%s)", what, clustering(ix), key_list(ix, false).c_str());
       qv_append_formatted(out, kConstraintLine, qv_bracketed(ix.name).c_str(), key.c_str());
     }
   }
@@ -188,7 +185,7 @@ void append_constraints(const table_parts &p, std::string &out) {
 }
 
 void append_table(const script_target &t, const table_parts &p, std::string &out) {
-  qv_append_formatted(out, kTableHeader, table_name(t).c_str());
+  qv_append_formatted(out, kTableHeader, t.full_name.c_str());
   for (std::size_t i = 0; i < p.columns.size(); ++i)
     qv_append_formatted(out, kColumnLine, column_text(p.columns[i]).c_str(),
                         i + 1 < p.columns.size() ? "," : "");
@@ -204,7 +201,7 @@ std::string action_text(int action, const char *on) {
 void append_foreign_keys(const script_target &t, const table_parts &p, std::string &out) {
   for (const qv_foreign_key &fk : p.foreign_keys) {
     std::string referenced = qv_bracketed(fk.ref_schema) + "." + qv_bracketed(fk.ref_table);
-    qv_append_formatted(out, kForeignKey, table_name(t).c_str(), qv_bracketed(fk.name).c_str(),
+    qv_append_formatted(out, kForeignKey, t.full_name.c_str(), qv_bracketed(fk.name).c_str(),
                         qv_bracketed_list(fk.columns).c_str(), referenced.c_str(),
                         qv_bracketed_list(fk.ref_columns).c_str(),
                         action_text(fk.on_delete, "DELETE").c_str(),
@@ -219,7 +216,7 @@ void append_indexes(const script_target &t, const table_parts &p, std::string &o
     if (!included.empty()) included = " INCLUDE (" + included + ")";
     std::string filter = ix.filter.empty() ? "" : " WHERE " + ix.filter;
     qv_append_formatted(out, kIndex, ix.unique ? "UNIQUE " : "", clustering(ix),
-                        qv_bracketed(ix.name).c_str(), table_name(t).c_str(),
+                        qv_bracketed(ix.name).c_str(), t.full_name.c_str(),
                         key_list(ix, false).c_str(), included.c_str(), filter.c_str());
   }
 }
