@@ -95,8 +95,16 @@ char *qv_impl_script_object::run(qv_call &call) {
 
   script_result res;
   res.title = t.title;
+  std::int32_t losses = qv_conversion_losses();
   int rc = run_action(t, &res);
   call.session.reset();
+  if (rc == 0 && qv_conversion_losses() != losses) {
+    // db-lib changed catalog text on its way ('?' for what it could not
+    // convert): the script would name other columns or parameters.
+    qv_seterr("cannot script %s.%s: the catalog's text cannot be converted without loss", schema,
+              obj);
+    rc = -1;
+  }
   if (rc != 0) return qv_err_json();
   return reply_of(res);
 }

@@ -525,6 +525,13 @@ TEST_F(Scripting, CatalogTextNeverBecomesCode) {
   EXPECT_EQ(error_of("table", "Chk", "create"),
             "cannot script dbo.Chk: check constraint CK_x is not available");
 
+  // Whatever a script reads, text db-lib could not convert is not scripted.
+  table("dbo", "LossyT", {{"c\xED\xA0\x80" "d", "int"}}, {"c\xED\xA0\x80" "d"});
+  for (const char *action : {"insert", "update", "delete"})
+    EXPECT_EQ(error_of("table", "LossyT", action),
+              "cannot script dbo.LossyT: the catalog's text cannot be converted without loss")
+        << action;
+
   // A parameter name is code that cannot be bracketed.
   server.on(catalog("scripting.parameters", "dbo", "P"),
             {result_set({text_col("pname"), text_col("tname"), int_col("is_out"), int_col("has_def")},
