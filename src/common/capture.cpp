@@ -28,6 +28,9 @@ struct qv_capture {
   // above it, connection failures), counted even when the message table is
   // full: scopes compare it before and after a statement.
   std::int32_t failure_count;
+  // db-lib's reports of text changed by a character set conversion; not
+  // failures of their own.
+  std::int32_t conversion_losses;
 };
 
 thread_local qv_capture g_cap;
@@ -54,6 +57,14 @@ qv_capture *cap() {
 // db-lib errors after which the session is dead.
 bool kills_session(int dberr) {
   return dberr == SYBETIME || dberr == SYBEREAD || dberr == SYBEWRIT || dberr == SYBESEOF;
+}
+
+// db-lib's reports of character conversion trouble: text it could not
+// convert (its characters became '?'), or input it could not convert at all
+// (a lone surrogate at the end of a text is dropped with this report).
+bool conversion_trouble(int dberr) {
+  return dberr == SYBEICONVIU || dberr == SYBEICONVAVAIL || dberr == SYBEICONVO ||
+         dberr == SYBEICONVI;
 }
 
 void note_failure(qv_capture *c) {
@@ -114,6 +125,7 @@ void qv_reset() {
   g_cap.msg_count = 0;
   g_cap.reason_locked = 0;
   g_cap.failure_count = 0;
+  g_cap.conversion_losses = 0;
   g_cap_ready = 1;
 }
 
@@ -151,6 +163,8 @@ void qv_lock_reason(const char *text) {
   qv_seterr_force("%s", text);
   cap()->reason_locked = 1;
 }
+
+std::int32_t qv_conversion_losses() { return cap()->conversion_losses; }
 
 qv_record_flags qv_flags() {
   const qv_capture *c = cap();
@@ -216,6 +230,7 @@ int qv_err_handler(DBPROCESS *session, int severity, int dberr, int oserr,
   }
   qv_capture *c = cap();
   if (severity > 10 || dberr == SYBECONN) note_failure(c);
+  if (conversion_trouble(dberr)) ++c->conversion_losses;
   if (oserrstr && *oserrstr)
     qv_seterr("%s (dberr=%d, oserr=%d: %s)", dberrstr, dberr, oserr, oserrstr);
   else

@@ -62,6 +62,12 @@ struct qv_record_flags {
 };
 qv_record_flags qv_flags();
 
+// How often db-lib reported, since the reset, text it could not convert
+// between the character sets without loss (its unconvertible characters
+// were written as '?', or dropped): a reader compares the count before and
+// after.
+std::int32_t qv_conversion_losses();
+
 void qv_add_msg(const char *type, int number, int severity, int state, int line,
                 int rows_affected, const char *text);
 // The recorded messages, in arrival order: indexes 0 to qv_message_count() - 1.

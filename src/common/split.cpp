@@ -1,11 +1,10 @@
 // Cutting a T-SQL script into batches at GO separator lines.
 //
-// The script is read line by line. A small scanner follows string literals,
-// double-quoted and bracketed identifiers (with their doubled closing
-// quotes) and nested block comments across lines, so that a GO line inside
-// one of them stays part of its batch. Nothing else of T-SQL is
-// parsed; each batch keeps every byte of its lines except trailing white
-// space.
+// The script is read line by line. The lexical scanner (sql_scanner.h)
+// follows string literals, double-quoted and bracketed identifiers and
+// nested block comments across lines, so that a GO line inside one of them
+// stays part of its batch. Each batch keeps every byte of its lines except
+// trailing white space.
 #include "common/split.h"
 
 #include <algorithm>
@@ -13,20 +12,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/sql_scanner.h"
+
 namespace qv::common {
 
 namespace {
 
 constexpr std::size_t kFirstBufferSize = 256;
 constexpr std::int32_t kFirstListCapacity = 8;
-
-enum class scan_state { normal, block_comment, string_literal, quoted, bracketed };
-
-// Where the scanner is: its state, and how deeply block comments nest.
-struct scanner {
-  scan_state state = scan_state::normal;
-  std::int32_t depth = 0;
-};
 
 // The batch being collected; data is null while there is none.
 struct batch_buffer {
@@ -38,7 +31,7 @@ struct batch_buffer {
 struct split_run {
   qv_batch_list *list;
   std::int32_t capacity;
-  scanner scan;
+  qv_sql_scanner scan;
   batch_buffer buf;
   qv_split_realloc grow;
 };
@@ -76,58 +69,6 @@ bool is_separator_line(const char *p, std::size_t n, std::int32_t *repeats) {
   if (i != n && !pair_at(p, i, n, '-', '-')) return false;
   *repeats = count < 0 ? 1 : static_cast<std::int32_t>(count);
   return true;
-}
-
-// Each step consumes one token at p[i] and returns the index after it; n
-// means the rest of the line is consumed.
-std::size_t step_normal(const char *p, std::size_t i, std::size_t n, scanner &sc) {
-  if (pair_at(p, i, n, '-', '-')) return n;
-  if (pair_at(p, i, n, '/', '*')) {
-    sc.state = scan_state::block_comment;
-    sc.depth = 1;
-    return i + 2;
-  }
-  if (p[i] == '\'') sc.state = scan_state::string_literal;
-  if (p[i] == '"') sc.state = scan_state::quoted;
-  if (p[i] == '[') sc.state = scan_state::bracketed;
-  return i + 1;
-}
-
-// T-SQL block comments nest: /* a /* b */ still inside */.
-std::size_t step_block_comment(const char *p, std::size_t i, std::size_t n, scanner &sc) {
-  if (pair_at(p, i, n, '/', '*')) {
-    ++sc.depth;
-    return i + 2;
-  }
-  if (!pair_at(p, i, n, '*', '/')) return i + 1;
-  if (--sc.depth == 0) sc.state = scan_state::normal;
-  return i + 2;
-}
-
-// Inside a quoted text that ends at `close`, where a doubled `close` stands
-// for one and the text goes on: string literals ('), quoted identifiers (")
-// and bracketed identifiers (]).
-std::size_t step_quoted(const char *p, std::size_t i, std::size_t n, char close, scanner &sc) {
-  if (p[i] != close) return i + 1;
-  if (pair_at(p, i, n, close, close)) return i + 2;
-  sc.state = scan_state::normal;
-  return i + 1;
-}
-
-// Returns where the scanner is at the end of the line, given where it was at
-// its start.
-scanner scan_line(scanner sc, const char *p, std::size_t n) {
-  std::size_t i = 0;
-  while (i < n) {
-    switch (sc.state) {
-      case scan_state::normal: i = step_normal(p, i, n, sc); break;
-      case scan_state::block_comment: i = step_block_comment(p, i, n, sc); break;
-      case scan_state::string_literal: i = step_quoted(p, i, n, '\'', sc); break;
-      case scan_state::quoted: i = step_quoted(p, i, n, '"', sc); break;
-      case scan_state::bracketed: i = step_quoted(p, i, n, ']', sc); break;
-    }
-  }
-  return sc;
 }
 
 // Makes room for the line, its line feed and the terminator; the buffer
@@ -203,10 +144,10 @@ int finish_batch(split_run &run, std::int32_t repeats) {
 
 int take_line(split_run &run, const char *p, std::size_t n) {
   std::int32_t repeats;
-  if (run.scan.state == scan_state::normal && is_separator_line(p, n, &repeats))
+  if (run.scan.state == qv_sql_state::normal && is_separator_line(p, n, &repeats))
     return finish_batch(run, repeats);
   if (append_line(run.buf, p, n, run.grow) != 0) return -1;
-  if (n > 0) run.scan = scan_line(run.scan, p, n);
+  if (n > 0) run.scan = qv_sql_scan(run.scan, p, n);
   return 0;
 }
 
@@ -237,7 +178,7 @@ int qv_split_go(const char *text, qv_batch_list *list, qv_split_realloc grow) {
   char *copy = static_cast<char *>(grow(nullptr, len + 1));
   if (!copy) return -1;
   std::memcpy(copy, text, len + 1);
-  split_run run{list, 0, scanner{}, {nullptr, 0, 0}, grow};
+  split_run run{list, 0, qv_sql_scanner{}, {nullptr, 0, 0}, grow};
   if (!grow_list(run, kFirstListCapacity)) {
     std::free(copy);
     qv_batch_list_free(list);

@@ -1,13 +1,14 @@
 #include "exec/catalog.h"
 
-#include <cstdlib>
-
 #include "common/capture.h"
 #include "common/names.h"
 #include "common/text.h"
+#include "exec/catalog_rows.h"
 #include "exec/cursor.h"
 
 namespace qv::exec {
+
+using namespace catalog_rows;
 
 namespace {
 
@@ -45,11 +46,13 @@ constexpr char kKeyQuery[] =
     "AND tb.name = N'%s' ORDER BY ic.key_ordinal";
 
 // The server cuts long text at the session's TEXTSIZE without a word, so the
-// definition travels with its full length and the limit it was read under.
+// definition travels with its full length and the limit it was read under,
+// and with the two settings the module keeps from its creation.
 constexpr char kDefinitionQuery[] =
-    "SELECT m.definition, DATALENGTH(m.definition) AS def_bytes, @@TEXTSIZE AS text_size "
-    "FROM sys.sql_modules m JOIN sys.objects o ON o.object_id = m.object_id JOIN sys.schemas s "
-    "ON s.schema_id = o.schema_id WHERE s.name = N'%s' AND o.name = N'%s'";
+    "SELECT m.definition, DATALENGTH(m.definition) AS def_bytes, @@TEXTSIZE AS text_size, "
+    "CAST(m.uses_ansi_nulls AS int) AS ansi_nulls, CAST(m.uses_quoted_identifier AS int) AS "
+    "quoted_identifier FROM sys.sql_modules m JOIN sys.objects o ON o.object_id = m.object_id "
+    "JOIN sys.schemas s ON s.schema_id = o.schema_id WHERE s.name = N'%s' AND o.name = N'%s'";
 
 constexpr char kParameterQuery[] =
     "SELECT p.name AS pname, ty.name AS tname, CAST(p.is_output AS int) AS is_out, "
@@ -57,62 +60,6 @@ constexpr char kParameterQuery[] =
     "JOIN sys.objects o ON o.object_id = p.object_id JOIN sys.schemas s ON s.schema_id = "
     "o.schema_id JOIN sys.types ty ON ty.user_type_id = p.user_type_id WHERE s.name = N'%s' AND "
     "o.name = N'%s' ORDER BY p.parameter_id";
-
-constexpr std::size_t kTypeTextBytes = 255;
-constexpr std::size_t kFlagBytes = 15;
-constexpr std::size_t kNumberBytes = 31;
-
-std::string query_for(const char *fmt, std::string_view schema, std::string_view obj) {
-  return qv_formatted(fmt, qv_literal_inside(schema).c_str(), qv_literal_inside(obj).c_str());
-}
-
-// The columns a read needs, found by name in the open result set; false
-// (reason recorded) when one is missing.
-template <std::size_t N>
-bool find_columns(const qv_cursor &cur, const char *const (&names)[N], int (&at)[N]) {
-  for (std::size_t i = 0; i < N; ++i) {
-    at[i] = cur.col(names[i]);
-    if (at[i] == 0) {
-      qv_seterr("the catalog's answer lacks the column %s", names[i]);
-      return false;
-    }
-  }
-  return true;
-}
-
-// Opens sql for a read; false when it failed or gave no result set.
-bool open_read(qv_cursor &cur, const std::string &sql) {
-  int opened = cur.open(sql.c_str());
-  if (opened == 0) qv_seterr("the catalog query returned no result set");
-  return opened == 1;
-}
-
-bool flag(const qv_cursor &cur, int column) { return cur.text(column, kFlagBytes).starts_with('1'); }
-
-long long number(const qv_cursor &cur, int column) {
-  return std::strtoll(cur.text(column, kNumberBytes).c_str(), nullptr, 10);
-}
-
-// The name in column of the current row; false (reason recorded) when it is
-// NULL or empty: a nameless row is no answer.
-bool name_cell(const qv_cursor &cur, int column, std::string *name) {
-  *name = cur.text(column, kCatalogNameBytes);
-  if (!name->empty()) return true;
-  qv_seterr("the catalog returned a row without a name");
-  return false;
-}
-
-// Reads every row of an open read with row(); the outcome of the whole read.
-template <class Row>
-qv_read read_rows(qv_cursor &cur, Row &&row, bool any) {
-  int st;
-  while ((st = cur.next()) == 1) {
-    if (!row()) return qv_read::failed;
-    any = true;
-  }
-  if (st < 0 || cur.finish() != 0) return qv_read::failed;
-  return any ? qv_read::found : qv_read::absent;
-}
 
 }  // namespace
 
@@ -167,12 +114,13 @@ qv_read qv_read_primary_key(DBPROCESS *session, std::string_view schema, std::st
 }
 
 qv_definition qv_read_definition(DBPROCESS *session, std::string_view schema,
-                                 std::string_view obj, std::string *text) {
-  text->clear();
+                                 std::string_view obj, qv_module_definition *out) {
+  *out = qv_module_definition{};
+  conversion_watch watch;
   qv_cursor cur(session);
   if (!open_read(cur, query_for(kDefinitionQuery, schema, obj))) return qv_definition::failed;
-  static constexpr const char *kNeeded[] = {"definition"};
-  int at[1];
+  static constexpr const char *kNeeded[] = {"definition", "ansi_nulls", "quoted_identifier"};
+  int at[3];
   if (!find_columns(cur, kNeeded, at)) return qv_definition::failed;
   int row = cur.next();
   if (row < 0) return qv_definition::failed;
@@ -187,16 +135,15 @@ qv_definition qv_read_definition(DBPROCESS *session, std::string_view schema,
               obj.data(), bytes, limit);
     return qv_definition::too_long;
   }
-  // Read straight from db-lib's buffer: the whole text, whatever its size
-  // (character data is already UTF-8 there).
-  const BYTE *data = dbdata(session, at[0]);
-  DBINT len = dbdatlen(session, at[0]);
-  if (data && len > 0) text->assign(reinterpret_cast<const char *>(data), static_cast<std::size_t>(len));
+  out->text = whole_text(cur, at[0]);
+  out->ansi_nulls = flag(cur, at[1]);
+  out->quoted_identifier = flag(cur, at[2]);
   if (cur.finish() != 0) {
-    text->clear();
+    *out = qv_module_definition{};
     return qv_definition::failed;
   }
-  return text->empty() ? qv_definition::unavailable : qv_definition::found;
+  if (watch.lost()) return qv_definition::lossy;
+  return out->text.empty() ? qv_definition::unavailable : qv_definition::found;
 }
 
 qv_read qv_read_parameters(DBPROCESS *session, std::string_view schema, std::string_view obj,

@@ -7,9 +7,10 @@
 
 namespace qv::ops::scripting {
 
-// Overwrites the first upper-case CREATE of a module script with ALTER when
-// it starts a word and the module does not already alter itself (CREATE OR
-// ALTER).
+// Overwrites the script's first CREATE keyword (in any letter case, outside
+// comments, string literals and quoted or bracketed identifiers) with
+// "ALTER " of the same length, unless the module already alters itself
+// (CREATE OR ALTER). A script without such a keyword is left as it is.
 void alter_first_create(std::string &script);
 
 }  // namespace qv::ops::scripting

@@ -18,21 +18,22 @@ constexpr char kDefaultSchema[] = "dbo";
 struct action_entry {
   const char *name;
   script_action run;
+  bool by_kind;  // the script depends on the object's kind
 };
 
 // The actions, compared exactly; the null entry ends the table.
 constexpr action_entry kActions[] = {
-    {"select_top", script_select_top},   {"create", script_create},
-    {"alter", script_alter},             {"drop", script_drop},
-    {"drop_create", script_drop_create}, {"insert", script_insert},
-    {"update", script_update},           {"delete", script_delete},
-    {"exec_params", script_exec_params}, {"table_props", script_table_props},
-    {nullptr, nullptr},
+    {"select_top", script_select_top, false},   {"create", script_create, true},
+    {"alter", script_alter, true},              {"drop", script_drop, true},
+    {"drop_create", script_drop_create, true},  {"insert", script_insert, false},
+    {"update", script_update, false},           {"delete", script_delete, false},
+    {"exec_params", script_exec_params, false}, {"table_props", script_table_props, false},
+    {nullptr, nullptr, false},
 };
 
-script_action find_action(const char *name) {
+const action_entry *find_action(const char *name) {
   for (const action_entry *a = kActions; a->name; ++a)
-    if (std::strcmp(a->name, name) == 0) return a->run;
+    if (std::strcmp(a->name, name) == 0) return a;
   return nullptr;
 }
 
@@ -60,9 +61,16 @@ char *reply_of(const script_result &res) {
 
 bool qv_impl_script_object::check(const qv_conn &conn, qv_session_plan &plan) {
   if (!schema || !*schema) schema = kDefaultSchema;
-  run_action = find_action(action);
-  if (!run_action) {
+  const action_entry *found = find_action(action);
+  if (!found) {
     qv_seterr("unknown action: %s", action);
+    return false;
+  }
+  run_action = found->run;
+  // A kind the definitions do not know is never scripted as some other
+  // kind: a DROP of the wrong kind could drop another object of that name.
+  if (found->by_kind && !(keyword = definition_keyword(kind))) {
+    qv_seterr("unknown kind: %s", kind);
     return false;
   }
   if (!qv_name_legal(schema) || !qv_name_legal(obj)) {
@@ -78,16 +86,25 @@ char *qv_impl_script_object::run(qv_call &call) {
   script_target t;
   t.session = call.db();
   t.database = db.c_str();
-  t.kind = kind;
+  t.keyword = keyword;
   t.schema = schema;
   t.obj = obj;
   t.qualified = qv_bracketed(schema) + "." + qv_bracketed(obj);
+  t.full_name = qv_bracketed(db) + "." + t.qualified;
   t.title = qv_formatted("%s - %s.%s", action, schema, obj);
 
   script_result res;
   res.title = t.title;
+  std::int32_t losses = qv_conversion_losses();
   int rc = run_action(t, &res);
   call.session.reset();
+  if (rc == 0 && qv_conversion_losses() != losses) {
+    // db-lib changed catalog text on its way ('?' for what it could not
+    // convert): the script would name other columns or parameters.
+    qv_seterr("cannot script %s.%s: the catalog's text cannot be converted without loss", schema,
+              obj);
+    rc = -1;
+  }
   if (rc != 0) return qv_err_json();
   return reply_of(res);
 }

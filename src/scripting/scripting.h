@@ -19,10 +19,11 @@ namespace qv::ops::scripting {
 struct script_target {
   DBPROCESS *session = nullptr;
   const char *database = nullptr;
-  const char *kind = nullptr;
+  const char *keyword = nullptr;  // the kind's DROP keyword (definition actions only)
   const char *schema = nullptr;
   const char *obj = nullptr;
   std::string qualified;  // [schema].[obj]
+  std::string full_name;  // [database].[schema].[obj]
   std::string title;      // "<action> - <schema>.<obj>"
 };
 
@@ -48,11 +49,17 @@ struct qv_impl_script_object : qv_operation {
   const char *action;
 
   script_action run_action = nullptr;
+  const char *keyword = nullptr;  // the kind's, for the actions that look at it
   std::string db{};
 
   bool check(const qv_conn &conn, qv_session_plan &plan);
   char *run(qv_call &call);
 };
+
+// The DROP keyword of a kind the definition actions know ("table", "view",
+// "procedure", "function", "trigger", and the explorer's "proc" and "func");
+// null for any other kind.
+const char *definition_keyword(const char *kind);
 
 int script_select_top(const script_target &t, script_result *out);
 int script_create(const script_target &t, script_result *out);

@@ -128,9 +128,32 @@ SELECT c.name AS cname, ty.name + CASE WHEN ty.name IN ('varchar','char','varbin
 -- scripting
 -- ========================================================================
 
--- A module's definition with its length and the session's TEXTSIZE. Placeholders: schema, object.
+-- A module's definition with its length, the session's TEXTSIZE and the two settings
+-- the module was created under. Placeholders: schema, object.
 -- name: scripting.definition
-SELECT m.definition, DATALENGTH(m.definition) AS def_bytes, @@TEXTSIZE AS text_size FROM sys.sql_modules m JOIN sys.objects o ON o.object_id = m.object_id JOIN sys.schemas s ON s.schema_id = o.schema_id WHERE s.name = N'%s' AND o.name = N'%s'
+SELECT m.definition, DATALENGTH(m.definition) AS def_bytes, @@TEXTSIZE AS text_size, CAST(m.uses_ansi_nulls AS int) AS ansi_nulls, CAST(m.uses_quoted_identifier AS int) AS quoted_identifier FROM sys.sql_modules m JOIN sys.objects o ON o.object_id = m.object_id JOIN sys.schemas s ON s.schema_id = o.schema_id WHERE s.name = N'%s' AND o.name = N'%s'
+
+-- CREATE TABLE: each column's type parts, a collation other than the database's, and its
+-- computed, identity and default parts. Placeholders: schema, table.
+-- name: scripting.table_columns
+SELECT c.name AS cname, ty.name AS tname, SCHEMA_NAME(ty.schema_id) AS tschema, CAST(ty.is_user_defined AS int) AS is_udt, CAST(c.max_length AS int) AS max_len, CAST(c.precision AS int) AS prec, CAST(c.scale AS int) AS scale, SCHEMA_NAME(xc.schema_id) AS xschema, xc.name AS xname, CAST(c.is_xml_document AS int) AS xml_doc, CASE WHEN c.collation_name <> CAST(DATABASEPROPERTYEX(DB_NAME(), 'Collation') AS nvarchar(128)) THEN c.collation_name END AS coll, CAST(c.is_nullable AS int) AS is_null, CAST(c.is_computed AS int) AS is_comp, cc.definition AS comp_def, CAST(cc.is_persisted AS int) AS persisted, CAST(c.is_identity AS int) AS is_id, CAST(ic.seed_value AS nvarchar(40)) AS seed, CAST(ic.increment_value AS nvarchar(40)) AS incr, dc.name AS dname, dc.definition AS ddef FROM sys.columns c JOIN sys.types ty ON ty.user_type_id = c.user_type_id JOIN sys.tables tb ON tb.object_id = c.object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id LEFT JOIN sys.xml_schema_collections xc ON xc.xml_collection_id = c.xml_collection_id AND c.xml_collection_id <> 0 LEFT JOIN sys.computed_columns cc ON cc.object_id = c.object_id AND cc.column_id = c.column_id LEFT JOIN sys.identity_columns ic ON ic.object_id = c.object_id AND ic.column_id = c.column_id LEFT JOIN sys.default_constraints dc ON dc.parent_object_id = c.object_id AND dc.parent_column_id = c.column_id WHERE s.name = N'%s' AND tb.name = N'%s' ORDER BY c.column_id
+
+-- CREATE TABLE: clustered and nonclustered indexes (key constraints among them), one row
+-- per key or included column. Placeholders: schema, table.
+-- name: scripting.table_indexes
+SELECT COALESCE(kc.name, i.name) AS iname, CAST(i.is_primary_key AS int) AS is_pk, CAST(i.is_unique_constraint AS int) AS is_uq, CAST(i.is_unique AS int) AS is_unique, CAST(i.type AS int) AS itype, i.filter_definition AS filter, c.name AS cname, CAST(ic.is_descending_key AS int) AS is_desc, CAST(ic.is_included_column AS int) AS is_incl FROM sys.indexes i JOIN sys.index_columns ic ON ic.object_id = i.object_id AND ic.index_id = i.index_id JOIN sys.columns c ON c.object_id = ic.object_id AND c.column_id = ic.column_id JOIN sys.tables tb ON tb.object_id = i.object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id LEFT JOIN sys.key_constraints kc ON kc.parent_object_id = i.object_id AND kc.unique_index_id = i.index_id WHERE i.type IN (1,2) AND i.is_hypothetical = 0 AND (ic.key_ordinal > 0 OR ic.is_included_column = 1) AND s.name = N'%s' AND tb.name = N'%s' ORDER BY i.index_id, ic.is_included_column, ic.key_ordinal, ic.index_column_id
+
+-- CREATE TABLE: check constraints. Placeholders: schema, table.
+-- name: scripting.table_checks
+SELECT ck.name AS kname, ck.definition AS kdef FROM sys.check_constraints ck JOIN sys.tables tb ON tb.object_id = ck.parent_object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = N'%s' AND tb.name = N'%s' ORDER BY ck.name
+
+-- CREATE TABLE: foreign keys, one row per column pair. Placeholders: schema, table.
+-- name: scripting.table_foreign_keys
+SELECT fk.name AS fname, rs.name AS rschema, rt.name AS rtable, pc.name AS cname, rc.name AS rcname, CAST(fk.delete_referential_action AS int) AS on_delete, CAST(fk.update_referential_action AS int) AS on_update FROM sys.foreign_keys fk JOIN sys.foreign_key_columns fkc ON fkc.constraint_object_id = fk.object_id JOIN sys.columns pc ON pc.object_id = fkc.parent_object_id AND pc.column_id = fkc.parent_column_id JOIN sys.columns rc ON rc.object_id = fkc.referenced_object_id AND rc.column_id = fkc.referenced_column_id JOIN sys.tables rt ON rt.object_id = fk.referenced_object_id JOIN sys.schemas rs ON rs.schema_id = rt.schema_id JOIN sys.tables tb ON tb.object_id = fk.parent_object_id JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = N'%s' AND tb.name = N'%s' ORDER BY fk.name, fkc.constraint_column_id
+
+-- CREATE TABLE: what of the table's storage the script leaves out. Placeholders: schema, table.
+-- name: scripting.table_storage
+SELECT CAST(tb.temporal_type AS int) AS temporal, CASE WHEN EXISTS (SELECT 1 FROM sys.indexes i JOIN sys.data_spaces ds ON ds.data_space_id = i.data_space_id WHERE i.object_id = tb.object_id AND ds.type = 'PS') THEN 1 ELSE 0 END AS partitioned, CASE WHEN EXISTS (SELECT 1 FROM sys.partitions p WHERE p.object_id = tb.object_id AND p.data_compression <> 0) THEN 1 ELSE 0 END AS compressed, CASE WHEN EXISTS (SELECT 1 FROM sys.data_spaces ds WHERE ds.type = 'FG' AND ds.is_default = 0 AND (ds.data_space_id = tb.lob_data_space_id OR ds.data_space_id IN (SELECT i.data_space_id FROM sys.indexes i WHERE i.object_id = tb.object_id))) THEN 1 ELSE 0 END AS filegroups, CASE WHEN EXISTS (SELECT 1 FROM sys.indexes i WHERE i.object_id = tb.object_id AND i.type > 2) THEN 1 ELSE 0 END AS other_indexes FROM sys.tables tb JOIN sys.schemas s ON s.schema_id = tb.schema_id WHERE s.name = N'%s' AND tb.name = N'%s'
 
 -- Parameters of a procedure or function for exec_params. Placeholders: schema, object.
 -- name: scripting.parameters

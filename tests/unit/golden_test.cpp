@@ -150,8 +150,33 @@ TEST_F(GoldenOnTheWire, CatalogReadersSendTheirGoldenText) {
        }},
       {"scripting.definition",
        [](DBPROCESS *s) {
-         std::string text;
-         qv_read_definition(s, "s'1", "t2", &text);
+         qv_module_definition def;
+         qv_read_definition(s, "s'1", "t2", &def);
+       }},
+      {"scripting.table_columns",
+       [](DBPROCESS *s) {
+         std::vector<qv_column_decl> columns;
+         qv_read_column_decls(s, "s'1", "t2", &columns);
+       }},
+      {"scripting.table_indexes",
+       [](DBPROCESS *s) {
+         std::vector<qv_table_index> indexes;
+         qv_read_table_indexes(s, "s'1", "t2", &indexes);
+       }},
+      {"scripting.table_checks",
+       [](DBPROCESS *s) {
+         std::vector<qv_check_constraint> checks;
+         qv_read_check_constraints(s, "s'1", "t2", &checks);
+       }},
+      {"scripting.table_foreign_keys",
+       [](DBPROCESS *s) {
+         std::vector<qv_foreign_key> keys;
+         qv_read_foreign_keys(s, "s'1", "t2", &keys);
+       }},
+      {"scripting.table_storage",
+       [](DBPROCESS *s) {
+         qv_table_storage storage;
+         qv_read_table_storage(s, "s'1", "t2", &storage);
        }},
       {"scripting.parameters",
        [](DBPROCESS *s) {
