@@ -136,8 +136,8 @@ TEST_F(DbdeskConnection, EveryFormatIsHonouredOrRefused) {
   cli_result text = run_cli(with_conn({"script", "--database", "demo", "procedure", "add_item", "alter"}), "",
                             {{"DBDESK_PASSWORD", "secret"}});
   EXPECT_EQ(text.status, 0) << text.err;
-  EXPECT_EQ(text.out.rfind("ALTER", 0), 0u) << text.out;
-  EXPECT_NE(text.out.find("PROCEDURE dbo.add_item"), std::string::npos) << text.out;
+  EXPECT_EQ(text.out.rfind("SET ANSI_NULLS ON\r\nGO\r\n", 0), 0u) << text.out;
+  EXPECT_NE(text.out.find("\r\nALTER  PROCEDURE dbo.add_item"), std::string::npos) << text.out;
   EXPECT_EQ(text.out.find("\"ok\""), std::string::npos);
   cli_result reply = run_cli(with_conn({"script", "--database", "demo", "procedure", "add_item", "alter", "--format",
                                         "json"}),
