@@ -1,6 +1,9 @@
 // The streamed query: every batch, result set, row chunk, row count and
 // server message goes to the caller's callback as it happens, and the reply
 // is a summary. At most one chunk of rows is held at a time.
+#include <time.h>
+
+#include <cstdint>
 #include <string>
 
 #include "common/cancel.h"
@@ -68,7 +71,7 @@ class event_stream {
   void result_started(const qv_columns &cols) {
     ++result_;
     rows_in_result_ = 0;
-    last_chunk_ms_ = qv_now_ms();
+    note_chunk_time();
     qv_reply r;
     begin(r, "columns");
     r.member_int("result", result_);
@@ -96,8 +99,7 @@ class event_stream {
     ++chunk_rows_;
     ++rows_in_result_;
     ++total_rows_;
-    if (chunk_rows_ >= kChunkRows || chunk_.text().size() >= kChunkBytes ||
-        qv_elapsed_ms(last_chunk_ms_, qv_now_ms()) >= kChunkMaxWaitMs)
+    if (chunk_rows_ >= kChunkRows || chunk_.text().size() >= kChunkBytes || chunk_due())
       flush_rows();
   }
 
@@ -123,6 +125,21 @@ class event_stream {
   long long total_rows() const { return total_rows_; }
 
  private:
+  // A chunk is due this long after the last one. The coarse clock (a few
+  // milliseconds of resolution) costs a fraction of the precise one, and it
+  // is read at every row.
+  bool chunk_due() const {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    std::int64_t ms = static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return ms - last_chunk_coarse_ms_ >= kChunkMaxWaitMs;
+  }
+  void note_chunk_time() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    last_chunk_coarse_ms_ = static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  }
+
   // The chunk's writer is used again for every chunk, so its pages are
   // faulted in once per call.
   void start_chunk() {
@@ -140,7 +157,7 @@ class event_stream {
     chunk_open_ = false;
     chunk_.end_array();
     chunk_.end_object();
-    last_chunk_ms_ = qv_now_ms();
+    note_chunk_time();
     emit(chunk_);
   }
 
@@ -153,7 +170,7 @@ class event_stream {
   qv_reply chunk_;
   bool chunk_open_ = false;
   int chunk_rows_ = 0;
-  std::int32_t last_chunk_ms_ = 0;
+  std::int64_t last_chunk_coarse_ms_ = 0;
 };
 
 // db-lib hands messages over inside its own calls: nothing may escape back
