@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cells.h"
+#include "json_copy.h"
 #include "usage.h"
 
 namespace {
@@ -17,37 +18,12 @@ namespace {
 using rapidjson::SizeType;
 using rapidjson::Value;
 
-// Numbers are kept as the library wrote them: a bigint or decimal is never
-// passed through a double on its way to the screen.
-constexpr unsigned kExactNumbers = rapidjson::kParseNumbersAsStringsFlag;
-
-// Feeds a parse straight into a pretty writer, numbers as their own text.
-struct pretty_copy {
-  rapidjson::PrettyWriter<rapidjson::StringBuffer> &w;
-  bool Null() { return w.Null(); }
-  bool Bool(bool b) { return w.Bool(b); }
-  bool Int(int) { return false; }
-  bool Uint(unsigned) { return false; }
-  bool Int64(int64_t) { return false; }
-  bool Uint64(uint64_t) { return false; }
-  bool Double(double) { return false; }
-  bool RawNumber(const char *s, SizeType n, bool) { return w.RawValue(s, n, rapidjson::kNumberType); }
-  bool String(const char *s, SizeType n, bool) { return w.String(s, n); }
-  bool StartObject() { return w.StartObject(); }
-  bool Key(const char *s, SizeType n, bool) { return w.Key(s, n); }
-  bool EndObject(SizeType n) { return w.EndObject(n); }
-  bool StartArray() { return w.StartArray(); }
-  bool EndArray(SizeType n) { return w.EndArray(n); }
-};
 
 std::string pretty(const char *reply) {
   rapidjson::StringBuffer sb;
   rapidjson::PrettyWriter<rapidjson::StringBuffer> w(sb);
   w.SetIndent(' ', 2);
-  pretty_copy h{w};
-  rapidjson::Reader r;
-  rapidjson::StringStream in(reply);
-  if (r.Parse<kExactNumbers>(in, h).IsError()) return reply;
+  if (!copy_json(w, reply)) return reply;
   return sb.GetString();
 }
 

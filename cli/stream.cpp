@@ -13,6 +13,7 @@
 #include <rapidjson/writer.h>
 
 #include "cells.h"
+#include "json_copy.h"
 #include "quorvex/dbdesk_core.h"
 #include "usage.h"
 
@@ -21,7 +22,6 @@ namespace {
 using rapidjson::SizeType;
 using rapidjson::Value;
 
-constexpr unsigned kExactNumbers = rapidjson::kParseNumbersAsStringsFlag;
 
 const Value *member(const Value &obj, const char *key) {
   if (!obj.IsObject()) return nullptr;
@@ -59,50 +59,6 @@ struct file_stream {
   void Put(char c) { putc_unlocked(c, f); }
   void Flush() {}
 };
-
-// Copies parsed JSON into a writer, numbers with their own digits; the
-// outermost array's brackets are left out when `inner_only`, so that
-// several chunks continue one array.
-template <class W>
-struct copy_into {
-  W &w;
-  bool inner_only = false;
-  int depth = 0;
-  bool Null() { return w.Null(); }
-  bool Bool(bool b) { return w.Bool(b); }
-  bool Int(int) { return false; }
-  bool Uint(unsigned) { return false; }
-  bool Int64(int64_t) { return false; }
-  bool Uint64(uint64_t) { return false; }
-  bool Double(double) { return false; }
-  bool RawNumber(const char *s, SizeType n, bool) { return w.RawValue(s, n, rapidjson::kNumberType); }
-  bool String(const char *s, SizeType n, bool) { return w.String(s, n); }
-  bool StartObject() {
-    ++depth;
-    return w.StartObject();
-  }
-  bool Key(const char *s, SizeType n, bool) { return w.Key(s, n); }
-  bool EndObject(SizeType n) {
-    --depth;
-    return w.EndObject(n);
-  }
-  bool StartArray() {
-    if (inner_only && depth++ == 0) return true;
-    return w.StartArray();
-  }
-  bool EndArray(SizeType n) {
-    if (inner_only && --depth == 0) return true;
-    return w.EndArray(n);
-  }
-};
-
-template <class W>
-void copy(W &w, std::string_view text, bool inner_only = false) {
-  copy_into<W> h{w, inner_only};
-  rapidjson::Reader r;
-  rapidjson::MemoryStream ms(text.data(), text.size());
-  r.Parse<kExactNumbers>(ms, h);
-}
 
 // One output format. Each receives every event, parsed and as text.
 class sink {
@@ -241,12 +197,12 @@ class json_sink : public sink {
       end_result(false);
       w_.StartObject();
       w_.Key("columns");
-      copy(w_, last_member(text, "columns"));
+      copy_json(w_, last_member(text, "columns"));
       w_.Key("rows");
       w_.StartArray();
       in_result_ = true;
     } else if (kind == "rows") {
-      if (in_result_) copy(w_, last_member(text, "rows"), true);
+      if (in_result_) copy_json(w_, last_member(text, "rows"), true);
     } else if (kind == "result_end") {
       const Value *t = member(ev, "truncated");
       end_result(t && t->IsTrue());
@@ -257,7 +213,7 @@ class json_sink : public sink {
       w_.EndArray();
       w_.Key("messages");
       w_.StartArray();
-      for (const auto &m : messages_) copy(w_, m);
+      for (const auto &m : messages_) copy_json(w_, m);
       messages_.clear();
       w_.EndArray();
       w_.EndObject();
@@ -271,7 +227,7 @@ class json_sink : public sink {
         std::fprintf(out_, "%s\n", summary);
         return;
       }
-      copy(w_, summary);
+      copy_json(w_, summary);
     } else {
       w_.EndArray();
       for (const char *key : {"ok", "spid", "elapsed_ms", "error"})

@@ -2,8 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "integration/support.h"
-#include "run_cli.h"
+#include "dbdesk_fixture.h"
 
 namespace {
 
@@ -12,19 +11,9 @@ using qvtest::run_cli;
 using qvtest::temp_file;
 using tds::Type;
 
-using args_t = std::vector<std::string>;
+using qvtest::args_t;
 
-class Dbdesk : public ServerTest {
- protected:
-  args_t with_server(args_t args) const {
-    for (const char *a : {"--host", "127.0.0.1", "--user", "sa", "--port"}) args.push_back(a);
-    args.push_back(std::to_string(server.port()));
-    return args;
-  }
-  cli_result dbdesk(const args_t &args, const std::string &in = "") const {
-    return run_cli(with_server(args), in, {{"DBDESK_PASSWORD", "secret"}});
-  }
-};
+class Dbdesk : public qvtest::DbdeskTest {};
 
 TEST_F(Dbdesk, BadInputIsOneLineNamingTheHelpWithStatusTwo) {
   struct Case {

@@ -36,15 +36,15 @@ const std::string &temp_dir() {
   return dir.path;
 }
 
-[[noreturn]] void exec_child(const std::vector<std::string> &args, const std::string &in,
-                             const std::string &out, const std::string &err,
-                             const std::map<std::string, std::string> &env) {
-  setsid();  // no controlling terminal: nothing can be asked on one
-  int fd_in = open(in.c_str(), O_RDONLY), fd_out = creat(out.c_str(), 0600),
-      fd_err = creat(err.c_str(), 0600);
-  dup2(fd_in, 0);
-  dup2(fd_out, 1);
-  dup2(fd_err, 2);
+// In the child: standard input, output and error on the given descriptors,
+// the environment changed as asked, then dbdesk itself. There is no
+// controlling terminal: nothing can be asked on one.
+[[noreturn]] void exec_dbdesk(const std::vector<std::string> &args, int in, int out, int err,
+                              const std::map<std::string, std::string> &env) {
+  setsid();
+  dup2(in, 0);
+  dup2(out, 1);
+  dup2(err, 2);
   for (const auto &[k, v] : env) {
     if (v.empty()) unsetenv(k.c_str());
     else setenv(k.c_str(), v.c_str(), 1);
@@ -71,7 +71,9 @@ cli_result run_cli(const std::vector<std::string> &args, const std::string &stdi
   const std::string in = temp_file("stdin", stdin_text), out = temp_dir() + "/stdout",
                     err = temp_dir() + "/stderr";
   pid_t pid = fork();
-  if (pid == 0) exec_child(args, in, out, err, env);
+  if (pid == 0)
+    exec_dbdesk(args, open(in.c_str(), O_RDONLY), creat(out.c_str(), 0600), creat(err.c_str(), 0600),
+                env);
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
   cli_result r;
@@ -86,22 +88,9 @@ cli_process::cli_process(const std::vector<std::string> &args, const std::map<st
   if (pipe(o) != 0 || pipe(e) != 0) return;
   pid_ = fork();
   if (pid_ == 0) {
-    setsid();
-    int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
-    dup2(o[1], 1);
-    dup2(e[1], 2);
     close(o[0]);
     close(e[0]);
-    for (const auto &[k, v] : env) {
-      if (v.empty()) unsetenv(k.c_str());
-      else setenv(k.c_str(), v.c_str(), 1);
-    }
-    std::vector<char *> argv{const_cast<char *>(QV_DBDESK_PATH)};
-    for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(QV_DBDESK_PATH, argv.data());
-    _exit(127);
+    exec_dbdesk(args, open("/dev/null", O_RDONLY), o[1], e[1], env);
   }
   close(o[1]);
   close(e[1]);

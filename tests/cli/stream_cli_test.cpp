@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "integration/support.h"
-#include "run_cli.h"
+#include "dbdesk_fixture.h"
 
 namespace {
 
@@ -18,7 +17,7 @@ using qvtest::cli_result;
 using qvtest::run_cli;
 using tds::Type;
 
-using args_t = std::vector<std::string>;
+using qvtest::args_t;
 
 tds::ResultSet one_column(const char *name, Type type, std::vector<std::string> cells) {
   tds::ResultSet rs;
@@ -35,16 +34,8 @@ tds::ResultSet counting(const char *name, std::size_t n) {
   return rs;
 }
 
-class DbdeskQuery : public ServerTest {
+class DbdeskQuery : public qvtest::DbdeskTest {
  protected:
-  args_t with_server(args_t args) const {
-    for (const char *a : {"--host", "127.0.0.1", "--user", "sa", "--port"}) args.push_back(a);
-    args.push_back(std::to_string(server.port()));
-    return args;
-  }
-  cli_result dbdesk(const args_t &args, const std::string &in = "") const {
-    return run_cli(with_server(args), in, {{"DBDESK_PASSWORD", "secret"}});
-  }
   // A two-batch script: a result set, a PRINT, an UPDATE's count; then a
   // batch whose one row count is 1.
   void two_batches() {
