@@ -61,6 +61,27 @@ constexpr char kParameterQuery[] =
     "o.schema_id JOIN sys.types ty ON ty.user_type_id = p.user_type_id WHERE s.name = N'%s' AND "
     "o.name = N'%s' ORDER BY p.parameter_id";
 
+// One parameter row; the output and default flags are optional columns.
+bool parameter_row(const qv_cursor &cur, const int *at, std::vector<qv_parameter> *out) {
+  if (cur.is_null(at[0])) {
+    qv_seterr("the catalog returned a row without a name");
+    return false;
+  }
+  // A scalar function's return value is listed with an empty name.
+  qv_parameter p;
+  p.name = cur.text(at[0], kCatalogNameBytes);
+  p.type = cur.text(at[1], kTypeTextBytes);
+  if (p.type.empty()) {
+    qv_seterr("the catalog returned parameter %s without a type", p.name.c_str());
+    return false;
+  }
+  int is_out = cur.col("is_out"), has_def = cur.col("has_def");
+  p.is_output = is_out && flag(cur, is_out);
+  p.has_default = has_def && flag(cur, has_def);
+  out->push_back(std::move(p));
+  return true;
+}
+
 }  // namespace
 
 qv_read qv_read_columns(DBPROCESS *session, std::string_view schema, std::string_view table,
@@ -97,17 +118,14 @@ qv_read qv_read_columns(DBPROCESS *session, std::string_view schema, std::string
 qv_read qv_read_primary_key(DBPROCESS *session, std::string_view schema, std::string_view table,
                             std::vector<std::string> *names) {
   names->clear();
-  qv_cursor cur(session);
-  if (!open_read(cur, query_for(kKeyQuery, schema, table))) return qv_read::failed;
   static constexpr const char *kNeeded[] = {"cname"};
-  int at[1];
-  if (!find_columns(cur, kNeeded, at)) return qv_read::failed;
-  qv_read st = read_rows(cur, [&] {
-    std::string name;
-    if (!name_cell(cur, at[0], &name)) return false;
-    names->push_back(std::move(name));
-    return true;
-  }, false);
+  qv_read st = read_each(session, kKeyQuery, schema, table, kNeeded,
+                         [&](const qv_cursor &cur, const int *at) {
+                           std::string name;
+                           if (!name_cell(cur, at[0], &name)) return false;
+                           names->push_back(std::move(name));
+                           return true;
+                         });
   // Half a key is a wrong key.
   if (st != qv_read::found) names->clear();
   return st;
@@ -149,30 +167,11 @@ qv_definition qv_read_definition(DBPROCESS *session, std::string_view schema,
 qv_read qv_read_parameters(DBPROCESS *session, std::string_view schema, std::string_view obj,
                            std::vector<qv_parameter> *parameters) {
   parameters->clear();
-  qv_cursor cur(session);
-  if (!open_read(cur, query_for(kParameterQuery, schema, obj))) return qv_read::failed;
   static constexpr const char *kNeeded[] = {"pname", "tname"};
-  int at[2];
-  int is_out = cur.col("is_out"), has_def = cur.col("has_def");
-  if (!find_columns(cur, kNeeded, at)) return qv_read::failed;
-  qv_read st = read_rows(cur, [&] {
-    if (cur.is_null(at[0])) {
-      qv_seterr("the catalog returned a row without a name");
-      return false;
-    }
-    // A scalar function's return value is listed with an empty name.
-    qv_parameter p;
-    p.name = cur.text(at[0], kCatalogNameBytes);
-    p.type = cur.text(at[1], kTypeTextBytes);
-    if (p.type.empty()) {
-      qv_seterr("the catalog returned parameter %s without a type", p.name.c_str());
-      return false;
-    }
-    p.is_output = is_out && flag(cur, is_out);
-    p.has_default = has_def && flag(cur, has_def);
-    parameters->push_back(std::move(p));
-    return true;
-  }, false);
+  qv_read st = read_each(session, kParameterQuery, schema, obj, kNeeded,
+                         [&](const qv_cursor &cur, const int *at) {
+                           return parameter_row(cur, at, parameters);
+                         });
   if (st != qv_read::found) parameters->clear();
   return st;
 }

@@ -76,4 +76,17 @@ class conversion_watch {
   std::int32_t at_start_;
 };
 
+// The whole of one read: sql about schema.obj, every column of names
+// required, row(cur, at) taking each row (at: the columns' indexes in the
+// order of names; false fails the read).
+template <std::size_t N, class Row>
+qv_read read_each(DBPROCESS *session, const char *sql, std::string_view schema,
+                  std::string_view obj, const char *const (&names)[N], Row &&row) {
+  qv_cursor cur(session);
+  int at[N];
+  if (!open_read(cur, query_for(sql, schema, obj)) || !find_columns(cur, names, at))
+    return qv_read::failed;
+  return read_rows(cur, [&] { return row(cur, at); }, false);
+}
+
 }  // namespace qv::exec::catalog_rows

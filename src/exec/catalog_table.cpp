@@ -86,21 +86,16 @@ constexpr std::size_t kSmallTextBytes = 63;
 
 int int_cell(const qv_cursor &cur, int column) { return static_cast<int>(number(cur, column)); }
 
-// Runs the read of sql about schema.table, every column of names required,
-// add_row(cur, at, out) taking each row into *out (at: the columns' indexes
-// in the order of names). Text changed by the conversion to UTF-8 fails the
-// read; out is left empty unless found.
+// read_each into *out, add_row(cur, at, out) taking each row. Text changed
+// by the conversion to UTF-8 fails the read; out is left empty unless found.
 template <class T, std::size_t N>
 qv_read read_into(DBPROCESS *session, const char *sql, std::string_view schema,
                   std::string_view table, const char *const (&names)[N], std::vector<T> *out,
                   bool (*add_row)(const qv_cursor &, const int *, std::vector<T> *)) {
   out->clear();
   conversion_watch watch;
-  qv_cursor cur(session);
-  int at[N];
-  if (!open_read(cur, query_for(sql, schema, table)) || !find_columns(cur, names, at))
-    return qv_read::failed;
-  qv_read st = read_rows(cur, [&] { return add_row(cur, at, out); }, false);
+  qv_read st = read_each(session, sql, schema, table, names,
+                         [&](const qv_cursor &cur, const int *at) { return add_row(cur, at, out); });
   if (st == qv_read::found && watch.lost()) {
     qv_seterr("the catalog's text cannot be converted without loss");
     st = qv_read::failed;

@@ -94,7 +94,7 @@ class event_stream {
   // Adds the current row of cur to the chunk, sending the chunk when it is
   // full or due.
   void row(DBPROCESS *session, const qv_columns &cols, char *buf) {
-    if (!chunk_open_) start_chunk();
+    if (chunk_rows_ == 0) start_chunk();
     qv_append_row(session, &chunk_, cols.cols.get(), cols.count, buf, kCellBufSize);
     ++chunk_rows_;
     ++rows_in_result_;
@@ -148,13 +148,11 @@ class event_stream {
     chunk_.member_int("result", result_);
     chunk_.key("rows");
     chunk_.begin_array();
-    chunk_rows_ = 0;
-    chunk_open_ = true;
   }
 
   void flush_rows() {
-    if (!chunk_open_) return;
-    chunk_open_ = false;
+    if (chunk_rows_ == 0) return;
+    chunk_rows_ = 0;
     chunk_.end_array();
     chunk_.end_object();
     note_chunk_time();
@@ -168,8 +166,7 @@ class event_stream {
   long long rows_in_result_ = 0;
   long long total_rows_ = 0;
   qv_reply chunk_;
-  bool chunk_open_ = false;
-  int chunk_rows_ = 0;
+  int chunk_rows_ = 0;  // rows in the chunk being written; 0: none open
   std::int64_t last_chunk_coarse_ms_ = 0;
 };
 
