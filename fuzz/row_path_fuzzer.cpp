@@ -271,9 +271,10 @@ tds::Column make_column(FuzzedDataProvider &in, std::size_t index) {
 
 // What a cell must read back as; kind none when not checked.
 struct Expect {
-  enum class Kind { none, null, unsigned_number, text, boolean } kind = Kind::none;
-  std::string text;  // unsigned_number: its digits; text: the string
-  bool flag = false;
+  enum class Kind { none, null, unsigned_number, exact_number, real, text, boolean } kind = Kind::none;
+  std::string text;  // unsigned_number, exact_number: the JSON number's text; text: the string
+  bool flag = false;  // boolean: the value; real: sent as a real (single precision)
+  double number = 0;  // real: the value sent
 };
 
 struct Cell {
@@ -282,6 +283,26 @@ struct Cell {
 };
 
 Expect expect_text(std::string s) { return {Expect::Kind::text, std::move(s)}; }
+
+// The JSON number of a decimal text: no leading zeros, no trailing fraction
+// zeros, no sign on zero.
+Expect expect_exact(const std::string &literal) {
+  const bool negative = literal[0] == '-';
+  const std::string body = negative ? literal.substr(1) : literal;
+  const std::size_t point = body.find('.');
+  std::string whole = body.substr(0, point);
+  std::string fraction = point == std::string::npos ? "" : body.substr(point + 1);
+  whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size() - 1));
+  while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+  const bool zero = whole == "0" && fraction.empty();
+  return {Expect::Kind::exact_number,
+          (negative && !zero ? "-" : "") + whole + (fraction.empty() ? "" : "." + fraction)};
+}
+
+Cell exact_cell(std::string literal) {
+  Expect e = expect_exact(literal);
+  return {std::move(literal), std::move(e)};
+}
 
 Cell integer_cell(std::int64_t v) {
   Cell c{std::to_string(v), {}};
@@ -320,7 +341,7 @@ std::string float_literal(FuzzedDataProvider &in, bool single) {
       std::memcpy(&f, &bits, sizeof f);
       if (!std::isfinite(f)) f = 1.5f;
     }
-    return printed("%.9g", f);
+    return printed("%.9g", static_cast<double>(f));
   }
   const double picks[] = {D::max(), -D::max(), D::min(), D::denorm_min(), 0.0, -0.0,
                           0.1, 9007199254740993.0};
@@ -514,14 +535,16 @@ Cell make_cell(FuzzedDataProvider &in, const tds::Column &c, bool utf8, std::siz
       const bool b = in.ConsumeBool();
       return {b ? "1" : "0", {Expect::Kind::boolean, "", b}};
     }
-    case Type::Real: return {float_literal(in, true), {}};
-    case Type::Float: return {float_literal(in, false), {}};
+    case Type::Real: case Type::Float: {
+      const bool single = c.type == Type::Real;
+      std::string literal = float_literal(in, single);
+      Expect e{Expect::Kind::real, "", single, std::strtod(literal.c_str(), nullptr)};
+      return {std::move(literal), e};
+    }
     case Type::Decimal: case Type::Numeric:
-      return {decimal_literal(in, c.precision, c.scale), {}};
-    case Type::Money:
-      return {money_literal(extreme_or_any<std::int64_t>(in)), {}};
-    case Type::SmallMoney:
-      return {money_literal(extreme_or_any<std::int32_t>(in)), {}};
+      return exact_cell(decimal_literal(in, c.precision, c.scale));
+    case Type::Money: return exact_cell(money_literal(extreme_or_any<std::int64_t>(in)));
+    case Type::SmallMoney: return exact_cell(money_literal(extreme_or_any<std::int32_t>(in)));
     case Type::DateTime: return {datetime_literal(in), {}};
     case Type::SmallDateTime: return {smalldatetime_literal(in), {}};
     case Type::Date: return {date_text(make_date(in, 1, 9999)), {}};
@@ -665,7 +688,10 @@ void parse_strict(rapidjson::Document &d, const char *text, std::size_t len, con
   require(!d.HasParseError() && d.IsObject(), std::string(what) + " is not strict JSON", text);
 }
 
-void check_cell(const rapidjson::Value &v, const Expect &e, const std::string &where) {
+// v is the cell as parsed, digits the same cell parsed with numbers kept as
+// their text.
+void check_cell(const rapidjson::Value &v, const rapidjson::Value &digits, const Expect &e,
+                const std::string &where) {
   const std::string got = compact(v);
   switch (e.kind) {
     case Expect::Kind::none:
@@ -678,6 +704,16 @@ void check_cell(const rapidjson::Value &v, const Expect &e, const std::string &w
     case Expect::Kind::unsigned_number:
       require(v.IsUint64() && std::to_string(v.GetUint64()) == e.text,
               "integer read back wrong, sent " + e.text, where + got);
+      return;
+    case Expect::Kind::exact_number:
+      require(v.IsNumber() && digits.IsString() && digits.GetString() == e.text,
+              "exact number read back wrong, expected " + e.text, where + got);
+      return;
+    case Expect::Kind::real:
+      require(v.IsNumber() && (e.flag ? static_cast<float>(v.GetDouble()) ==
+                                            static_cast<float>(e.number)
+                                      : v.GetDouble() == e.number),
+              "floating value read back wrong, sent " + printed("%.17g", e.number), where + got);
       return;
     case Expect::Kind::text:
       require(v.IsString() && std::string(v.GetString(), v.GetStringLength()) == e.text,
@@ -728,8 +764,8 @@ struct Streamed {
   }
 };
 
-void check_classic(const rapidjson::Document &classic, const Sent &sent, const Streamed &st,
-                   const std::string &text) {
+void check_classic(const rapidjson::Document &classic, const rapidjson::Document &digits,
+                   const Sent &sent, const Streamed &st, const std::string &text) {
   require(classic["ok"].IsBool() && classic["ok"].GetBool(), "the query failed", text);
   const auto &batches = classic["batches"];
   require(batches.Size() == 1, "one batch expected", text);
@@ -751,7 +787,7 @@ void check_classic(const rapidjson::Document &classic, const Sent &sent, const S
       require(row == st.rows[i][r], "a row differs from the stream's", row + "\n" + st.rows[i][r]);
       require(rows[r].Size() == expected[r].size(), "a row has the wrong width", row);
       for (rapidjson::SizeType c = 0; c < rows[r].Size(); ++c)
-        check_cell(rows[r][c], expected[r][c],
+        check_cell(rows[r][c], digits["batches"][0]["results"][i]["rows"][r][c], expected[r][c],
                    "result " + std::to_string(i) + " row " + std::to_string(r) + " column " +
                        std::to_string(c) + " (" + compact(res["columns"][c]) + "): ");
     }
@@ -808,6 +844,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
           "the stream's summary is wrong", summary_text.p);
   require(st.counts == sent.counts, "row counts differ from those sent", summary_text.p);
 
-  check_classic(classic, sent, st, classic_text.p);
+  rapidjson::Document digits;
+  digits.Parse<kParseFlags | rapidjson::kParseNumbersAsStringsFlag>(classic_text.p);
+  check_classic(classic, digits, sent, st, classic_text.p);
   return 0;
 }
