@@ -47,7 +47,10 @@ constexpr int kMaxShortLength = 8000;
 // dbdesk_core_query's row limit; every result set sent is smaller.
 constexpr int kClassicRowLimit = 100000;
 static_assert(kMaxRows < kClassicRowLimit);
-constexpr unsigned kParseFlags = rapidjson::kParseValidateEncodingFlag;
+// Full precision: RapidJSON's fast number reading may land a unit in the
+// last place away, which would read as a wrong floating value.
+constexpr unsigned kParseFlags =
+    rapidjson::kParseValidateEncodingFlag | rapidjson::kParseFullPrecisionFlag;
 
 // The reply of the input being run, described on a failure.
 std::string describe_current_reply();
