@@ -8,8 +8,8 @@
 //  - the classic reply's columns and rows differing from those the stream's
 //    events reassemble to;
 //  - a row count other than the rows sent, or a truncation;
-//  - an integer, bit, character, binary or uniqueidentifier cell whose value
-//    is not the one sent.
+//  - an integer, bit, decimal, money, float, character, binary or
+//    uniqueidentifier cell whose value is not the one sent.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cinttypes>
