@@ -164,6 +164,11 @@ void qv_lock_reason(const char *text) {
   cap()->reason_locked = 1;
 }
 
+void qv_keep_reason() {
+  qv_capture *c = cap();
+  if (c->err[0]) c->reason_locked = 1;
+}
+
 std::int32_t qv_conversion_losses() { return cap()->conversion_losses; }
 
 qv_record_flags qv_flags() {

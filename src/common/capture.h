@@ -53,6 +53,8 @@ const char *qv_err();
 // Records text as the call's reason and keeps it: later failures of the call
 // (follow-ups of a stop or a lost connection) do not replace it.
 void qv_lock_reason(const char *text);
+// Keeps the reason recorded so far, when there is one, in the same way.
+void qv_keep_reason();
 
 // The flags of the record, read-only.
 struct qv_record_flags {

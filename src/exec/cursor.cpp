@@ -70,6 +70,10 @@ int qv_cursor::next() {
   if (st == FAIL) {
     open_ = false;
     if (qv_session_dead(session_)) {
+      // db-lib gave the session up while reading the row (a value it could
+      // not convert, for one) and said why in its own error: that stays the
+      // reason, whatever the call's later statements find.
+      qv_keep_reason();
       finished_ = true;
       return fail();
     }

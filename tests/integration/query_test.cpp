@@ -123,6 +123,19 @@ TEST_F(Query, DroppedConnectionEndsTheCallWithDbLibsText) {
   EXPECT_NE(std::string(r["error"].GetString()).find("EOF"), std::string::npos) << r.text;
 }
 
+// db-lib gives the session up when a (max) value ends in half a character
+// (here an unpaired surrogate, which the test server takes in its
+// three-byte form): its reason stays, not the next batch's failed send.
+TEST_F(Query, AnUnreadableRowKeepsDbLibsReasonForLaterBatches) {
+  server.on("SELECT t", {result_set({{"t", Type::NVarChar, 0}}, {{"ab\xED\xA0\x80"}})});
+  server.on("SELECT 1 AS a", {ints("a", 1, 1)});
+  Reply r = query("SELECT t\nGO\nSELECT 1 AS a");
+  EXPECT_FALSE(r["ok"].GetBool());
+  EXPECT_EQ(r["batches"].Size(), 2u) << r.text;
+  std::string err = r["error"].GetString();
+  EXPECT_NE(err.find("dberr=2401"), std::string::npos) << err;
+}
+
 TEST_F(Query, ScriptOfOnlySeparatorsIsSentWhole) {
   server.on("GO\nGO", {tds::DoneNoCount{}});
   Reply r = query("GO\nGO");
