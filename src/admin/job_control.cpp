@@ -32,8 +32,8 @@ const job_action *find_action(std::string_view name) {
 
 // A string member's whole text (it may hold U+0000, which a C string would
 // hide); false when absent or not a string.
-bool text_member(const rapidjson::Value &root, const char *key, std::string_view *out) {
-  const rapidjson::Value *v = qv_json_member(root, key);
+bool text_member(const qv_json_value &root, const char *key, std::string_view *out) {
+  const qv_json_value *v = qv_json_member(root, key);
   if (!v || !v->IsString()) return false;
   *out = {v->GetString(), v->GetStringLength()};
   return true;

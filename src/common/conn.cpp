@@ -61,9 +61,9 @@ namespace {
 
 // A string member stored whole into field; absent or not a string leaves the
 // field empty.
-int store_member(const rapidjson::Value &root, const char *key, char *field,
+int store_member(const qv_json_value &root, const char *key, char *field,
                  std::size_t fieldsize, char *errbuf, std::size_t errsize) {
-  const rapidjson::Value *v = qv_json_member(root, key);
+  const qv_json_value *v = qv_json_member(root, key);
   if (!v || !v->IsString()) return 0;
   char label[32];
   std::snprintf(label, sizeof label, "conn_json.%s", key);
@@ -73,8 +73,8 @@ int store_member(const rapidjson::Value &root, const char *key, char *field,
 
 // The document's port: absent or null means the default; otherwise a whole
 // number that fits 32 bits, read as qv_port_of reads it.
-bool read_port(const rapidjson::Value &root, std::int32_t *port) {
-  const rapidjson::Value *v = qv_json_member(root, "port");
+bool read_port(const qv_json_value &root, std::int32_t *port) {
+  const qv_json_value *v = qv_json_member(root, "port");
   if (!v || v->IsNull()) return true;
   if (!v->IsInt()) return false;
   return qv_port_of(v->GetInt(), port);
@@ -82,8 +82,8 @@ bool read_port(const rapidjson::Value &root, std::int32_t *port) {
 
 // The document's database: absent, not a string or empty means none;
 // anything else must be a legal name (which always fits the field).
-int read_database(const rapidjson::Value &root, char *field) {
-  const rapidjson::Value *v = qv_json_member(root, "database");
+int read_database(const qv_json_value &root, char *field) {
+  const qv_json_value *v = qv_json_member(root, "database");
   if (!v || !v->IsString() || v->GetStringLength() == 0) return 0;
   std::string_view name(v->GetString(), v->GetStringLength());
   if (!qv_name_legal(name)) return -1;
@@ -99,7 +99,7 @@ int qv_conn_parse(const char *conn_json, qv_conn *conn, char *errbuf, std::size_
   if (!conn_json || !*conn_json) return fail(errbuf, errsize, "conn_json is required");
   qv_json_doc doc;
   if (!doc.parse(conn_json)) return fail(errbuf, errsize, "conn_json is not valid JSON");
-  const rapidjson::Value &root = doc.root();
+  const qv_json_value &root = doc.root();
   if (!root.IsObject()) return fail(errbuf, errsize, "conn_json must be a JSON object");
 
   const char *host = qv_json_str(root, "host", nullptr);
@@ -112,7 +112,7 @@ int qv_conn_parse(const char *conn_json, qv_conn *conn, char *errbuf, std::size_
   if (store_member(root, "password", conn->password, sizeof conn->password, errbuf, errsize) != 0 ||
       store_member(root, "tag", conn->tag, sizeof conn->tag, errbuf, errsize) != 0)
     return -1;
-  if (const rapidjson::Value *app = qv_json_member(root, "app_name"); app && app->IsString()) {
+  if (const qv_json_value *app = qv_json_member(root, "app_name"); app && app->IsString()) {
     if (std::memchr(app->GetString(), '\0', app->GetStringLength()))
       return fail(errbuf, errsize, "conn_json.app_name contains U+0000");
     qv_copy_cut(conn->app_name, sizeof conn->app_name, app->GetString());

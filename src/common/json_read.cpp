@@ -20,22 +20,22 @@ bool qv_json_doc::parse(const char *text) {
 
 namespace {
 
-bool text_valid(const rapidjson::Value &s) {
+bool text_valid(const qv_json_value &s) {
   return qv_utf8_valid(s.GetString(), s.GetStringLength());
 }
 
 }  // namespace
 
-bool qv_json_texts_valid(const rapidjson::Value &v) {
+bool qv_json_texts_valid(const qv_json_value &v) {
   // An explicit stack: input documents may nest deeper than the call stack
   // would allow.
-  std::vector<const rapidjson::Value *> pending{&v};
+  std::vector<const qv_json_value *> pending{&v};
   while (!pending.empty()) {
-    const rapidjson::Value *at = pending.back();
+    const qv_json_value *at = pending.back();
     pending.pop_back();
     if (at->IsString() && !text_valid(*at)) return false;
     if (at->IsArray())
-      for (const rapidjson::Value &item : at->GetArray()) pending.push_back(&item);
+      for (const qv_json_value &item : at->GetArray()) pending.push_back(&item);
     if (at->IsObject()) {
       for (auto m = at->MemberBegin(); m != at->MemberEnd(); ++m) {
         if (!text_valid(m->name)) return false;
@@ -46,24 +46,24 @@ bool qv_json_texts_valid(const rapidjson::Value &v) {
   return true;
 }
 
-const rapidjson::Value *qv_json_member(const rapidjson::Value &obj, const char *key) {
+const qv_json_value *qv_json_member(const qv_json_value &obj, const char *key) {
   if (!obj.IsObject() || !key) return nullptr;
   std::size_t klen = std::strlen(key);
   for (auto it = obj.MemberBegin(); it != obj.MemberEnd(); ++it) {
-    const rapidjson::Value &name = it->name;
+    const qv_json_value &name = it->name;
     if (name.GetStringLength() == klen && std::memcmp(name.GetString(), key, klen) == 0)
       return &it->value;
   }
   return nullptr;
 }
 
-const char *qv_json_str(const rapidjson::Value &obj, const char *key, const char *def) {
-  const rapidjson::Value *v = qv_json_member(obj, key);
+const char *qv_json_str(const qv_json_value &obj, const char *key, const char *def) {
+  const qv_json_value *v = qv_json_member(obj, key);
   return v && v->IsString() ? v->GetString() : def;
 }
 
-std::int32_t qv_json_int(const rapidjson::Value &obj, const char *key, std::int32_t def) {
-  const rapidjson::Value *v = qv_json_member(obj, key);
+std::int32_t qv_json_int(const qv_json_value &obj, const char *key, std::int32_t def) {
+  const qv_json_value *v = qv_json_member(obj, key);
   if (!v || !v->IsNumber()) return def;
   if (v->IsInt64()) return static_cast<std::int32_t>(static_cast<std::uint32_t>(v->GetInt64()));
   if (v->IsUint64()) return static_cast<std::int32_t>(static_cast<std::uint32_t>(v->GetUint64()));

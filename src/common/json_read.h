@@ -24,25 +24,25 @@ class qv_json_doc {
   // \u escape of a lone surrogate). Returns false when the text is not valid
   // JSON.
   bool parse(const char *text);
-  const rapidjson::Value &root() const { return doc_; }
+  const qv_json_value &root() const { return doc_; }
 
  private:
   std::vector<char> text_;
-  rapidjson::Document doc_;
+  qv_json_document doc_;
 };
 
 // True when every string and key of v, at any depth, is well-formed UTF-8:
 // the reader checks the raw bytes, but a \u escape of a lone surrogate
 // decodes to bytes that are not.
-bool qv_json_texts_valid(const rapidjson::Value &v);
+bool qv_json_texts_valid(const qv_json_value &v);
 
 // A member's string value (first occurrence of key), or def.
-const char *qv_json_str(const rapidjson::Value &obj, const char *key, const char *def);
+const char *qv_json_str(const qv_json_value &obj, const char *key, const char *def);
 // A member's number as int32 (first occurrence of key), or def. Integers
 // keep their low 32 bits; reals are truncated toward zero, and a real out of
 // the int32 range gives INT32_MIN.
-std::int32_t qv_json_int(const rapidjson::Value &obj, const char *key, std::int32_t def);
+std::int32_t qv_json_int(const qv_json_value &obj, const char *key, std::int32_t def);
 // The first member named key, or null.
-const rapidjson::Value *qv_json_member(const rapidjson::Value &obj, const char *key);
+const qv_json_value *qv_json_member(const qv_json_value &obj, const char *key);
 
 }  // namespace qv::common

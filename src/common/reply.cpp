@@ -199,7 +199,7 @@ void qv_reply::real(double v) {
 }
 
 char *qv_real_text(double v, char *out) {
-  return rapidjson::internal::dtoa(v, out, rapidjson::Writer<qv_out>::kDefaultMaxDecimalPlaces);
+  return rapidjson::internal::dtoa(v, out, qv_json_writer<qv_out>::kDefaultMaxDecimalPlaces);
 }
 
 }  // namespace qv::common

@@ -211,7 +211,7 @@ class qv_reply {
   }
 
   qv_out out_;
-  rapidjson::Writer<qv_out> w_;
+  qv_json_writer<qv_out> w_;
 };
 
 // Longest text qv_real_text writes ("-2.2250738585072014e-308").

@@ -17,7 +17,7 @@ namespace qv::ops::editgrid {
 namespace {
 
 using rapidjson::SizeType;
-using rapidjson::Value;
+using Value = qv_json_value;
 
 // Standard JSON only (UTF-8 validated, no comments or trailing commas, one
 // value), parsed in place, with numbers handed over as their text.
@@ -29,7 +29,7 @@ constexpr unsigned kParseFlags = rapidjson::kParseInsituFlag |
 // Builds the document from the reader's events, keeping a number as a
 // string value that points at its text and noting where that text starts.
 struct number_marker {
-  rapidjson::Document &doc;
+  qv_json_document &doc;
   std::vector<const char *> &numbers;
 
   bool Null() { return doc.Null(); }
@@ -277,10 +277,10 @@ bool eg_ops_doc::parse(const char *text) {
   text_.assign(text, text + n + 1);
   numbers_.clear();
   bool ok = false;
-  auto generate = [&](rapidjson::Document &d) {
+  auto generate = [&](qv_json_document &d) {
     number_marker handler{d, numbers_};
     rapidjson::InsituStringStream in(text_.data());
-    rapidjson::Reader reader;
+    qv_json_reader reader;
     ok = !reader.Parse<kParseFlags>(in, handler).IsError();
     return ok;
   };
@@ -288,14 +288,14 @@ bool eg_ops_doc::parse(const char *text) {
   return ok && qv_json_texts_valid(doc_);
 }
 
-const rapidjson::Value *eg_ops_doc::operations() const {
+const qv_json_value *eg_ops_doc::operations() const {
   const Value *ops = &doc_;
   if (doc_.IsObject()) ops = qv_json_member(doc_, "ops");
   if (!ops || !ops->IsArray() || ops->Empty()) return nullptr;
   return ops;
 }
 
-eg_ops_doc::kind eg_ops_doc::kind_of(const rapidjson::Value &v) const {
+eg_ops_doc::kind eg_ops_doc::kind_of(const qv_json_value &v) const {
   switch (v.GetType()) {
     case rapidjson::kNullType: return kind::null;
     case rapidjson::kFalseType:
@@ -311,7 +311,7 @@ eg_ops_doc::kind eg_ops_doc::kind_of(const rapidjson::Value &v) const {
                                                                               : kind::string;
 }
 
-bool lit_from_json(const eg_ops_doc &doc, const rapidjson::Value &v, const qv_table_column *col,
+bool lit_from_json(const eg_ops_doc &doc, const qv_json_value &v, const qv_table_column *col,
                    std::string *out) {
   // A bare number against a text column would convert every row's value to
   // a number (int ranks above the character types): '7', '07' and ' 7' would
@@ -335,7 +335,7 @@ bool lit_from_json(const eg_ops_doc &doc, const rapidjson::Value &v, const qv_ta
 }
 
 eg_plan eg_build_statements(const eg_target &target, const eg_ops_doc &doc,
-                            const rapidjson::Value &ops) {
+                            const qv_json_value &ops) {
   eg_plan plan;
   statement_builder builder(target, doc, &plan);
   int index = 0;

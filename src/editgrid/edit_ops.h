@@ -35,12 +35,12 @@ class eg_ops_doc {
   bool parse(const char *text);
   // The operations: the root array, or the array under the root object's
   // first "ops" key. Null when there is none or it is empty.
-  const rapidjson::Value *operations() const;
-  kind kind_of(const rapidjson::Value &v) const;
+  const qv_json_value *operations() const;
+  kind kind_of(const qv_json_value &v) const;
 
  private:
   std::vector<char> text_;
-  rapidjson::Document doc_;
+  qv_json_document doc_;
   // Where each number's text starts in text_, in document order.
   std::vector<const char *> numbers_;
 };
@@ -65,11 +65,11 @@ struct eg_plan {
 // text in the form the grid's load writes goes back as an ISO 8601 literal
 // of the column's type; a number or boolean for a column that holds texts
 // goes as a string literal.
-bool lit_from_json(const eg_ops_doc &doc, const rapidjson::Value &v, const qv_table_column *col,
+bool lit_from_json(const eg_ops_doc &doc, const qv_json_value &v, const qv_table_column *col,
                    std::string *out);
 
 // Checks and builds every operation of ops, in order, up to the first error.
 eg_plan eg_build_statements(const eg_target &target, const eg_ops_doc &doc,
-                            const rapidjson::Value &ops);
+                            const qv_json_value &ops);
 
 }  // namespace qv::ops::editgrid

@@ -46,7 +46,7 @@ struct qv_impl_editgrid_apply : qv_operation {
 
   grid_names names{};
   eg_ops_doc doc{};
-  const rapidjson::Value *ops = nullptr;
+  const qv_json_value *ops = nullptr;
 
   bool check(const qv_conn &conn, qv_session_plan &plan);
   char *run(qv_call &call);

@@ -103,7 +103,7 @@ qv_cursor::rows_written qv_cursor::write_rows(qv_reply &out, int limit) {
   rows_written written;
   const qv_columns *cols = columns();
   qv_cell_buffer buf;
-  if (!cols || !buf.data) {
+  if (!cols) {
     written.failed = true;
     return written;
   }

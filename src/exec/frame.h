@@ -1,5 +1,6 @@
 // The frame every exported operation runs in. The exported function states
-// its required texts and hands over an operation object; the frame
+// its required texts and hands over a function that builds the operation
+// object (built inside the frame: building it may allocate); the frame
 //   1. starts the thread's record afresh and refuses a missing required text,
 //   2. loads the connection settings (the connection document, unless the
 //      operation brings its own),
@@ -93,11 +94,12 @@ bool qv_check_required(std::initializer_list<qv_required> required);
 // Opens the session plan asks for, timing it.
 void qv_open_call(qv_call &call, const qv_session_plan &plan);
 
-template <class Op>
-char *qv_run_operation(std::initializer_list<qv_required> required, Op &&op) noexcept {
+template <class Make>
+char *qv_run_operation(std::initializer_list<qv_required> required, Make &&make) noexcept {
   return qv_guarded([&]() -> char * {
     qv_reset();
     if (!qv_check_required(required)) return qv_err_json();
+    auto op = make();
     qv_scoped_conn conn;
     if (!op.connection(conn)) return qv_err_json();
     qv_session_plan plan;

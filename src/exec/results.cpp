@@ -1,6 +1,7 @@
 #include "exec/results.h"
 
 #include <cstdlib>
+#include <new>
 
 #include "common/cancel.h"
 #include "common/capture.h"
@@ -12,7 +13,7 @@ namespace qv::exec {
 void qv_columns::freer::operator()(qv_col *p) const { std::free(p); }
 
 qv_cell_buffer::qv_cell_buffer() : data(static_cast<char *>(std::malloc(kCellBufSize))) {
-  if (!data) qv_seterr("out of memory");
+  if (!data) throw std::bad_alloc();
 }
 qv_cell_buffer::~qv_cell_buffer() { std::free(data); }
 

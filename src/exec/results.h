@@ -53,8 +53,9 @@ void qv_write_columns(qv_reply &w, const qv_columns &cols);
 // Writes the column objects of cols as one JSON array.
 void qv_write_column_array(qv_reply &w, const qv_columns &cols);
 
-// The malloc'd cell buffer every reader renders through; data is null (and
-// "out of memory" recorded) when it cannot be allocated.
+// The malloc'd cell buffer every reader renders through. Throws
+// std::bad_alloc when it cannot be allocated: a reply already has the
+// result's opening written by then, and only the envelope can replace it.
 struct qv_cell_buffer {
   qv_cell_buffer();
   ~qv_cell_buffer();

@@ -190,7 +190,7 @@ void forward_count(void *stream, long long rows) {
 bool stream_result(event_stream &events, qv_cursor &cur, int limit) {
   const qv_columns *cols = cur.columns(true);
   qv_cell_buffer buf;
-  if (!cols || !buf.data) return false;
+  if (!cols) return false;
   events.result_started(*cols);
   long long seen = 0;
   int st;

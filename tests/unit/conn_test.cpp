@@ -153,7 +153,7 @@ TEST(JsonRead, MemberLookup) {
                       R"("u64":18446744073709551615,"minus":-1,"edge":2147483647.9,)"
                       R"("over":2147483648.0,"flag":true,"text":"5","n":null,)"
                       R"("k":"a","k":"b","K":"c","k2":1,"k2":2})"));
-  const rapidjson::Value &root = d.root();
+  const qv_json_value &root = d.root();
   const std::pair<const char *, std::int32_t> ints[] = {
       {"big", 1},          {"neg", -7},        {"huge", INT32_MIN}, {"tiny", INT32_MIN},
       {"u64", -1},         {"minus", -1},      {"edge", INT32_MAX}, {"over", INT32_MIN},
