@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 packages=(build-essential cmake binutils pkg-config freetds-dev rapidjson-dev libcli11-dev libgtest-dev
-          libgmock-dev libbenchmark-dev libedit-dev python3 locales valgrind)
+          libgmock-dev libbenchmark-dev libedit-dev python3 locales valgrind clang-14 libfuzzer-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -9,12 +9,15 @@ namespace qv::common {
 
 qv_json_doc::~qv_json_doc() { qv_wipe(text_.data(), text_.size()); }
 
+void qv_json_parse_copy(const char *text, std::vector<char> *copy) {
+  const std::size_t n = std::strlen(text);
+  copy->assign(n + 1 + kJsonParseSlack, '\0');
+  std::memcpy(copy->data(), text, n);
+}
+
 bool qv_json_doc::parse(const char *text) {
-  std::size_t n = std::strlen(text);
-  text_.assign(text, text + n + 1);
-  constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseValidateEncodingFlag |
-                              rapidjson::kParseIterativeFlag;
-  doc_.ParseInsitu<kFlags>(text_.data());
+  qv_json_parse_copy(text, &text_);
+  doc_.ParseInsitu<kJsonReadFlags>(text_.data());
   return !doc_.HasParseError() && qv_json_texts_valid(doc_);
 }
 

@@ -2,6 +2,7 @@
 // Internal header.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -30,6 +31,20 @@ class qv_json_doc {
   std::vector<char> text_;
   qv_json_document doc_;
 };
+
+// How input documents are parsed: in place in a private copy, UTF-8
+// validated, iteratively (no recursion however deep the nesting).
+constexpr unsigned kJsonReadFlags = rapidjson::kParseInsituFlag |
+                                    rapidjson::kParseValidateEncodingFlag |
+                                    rapidjson::kParseIterativeFlag;
+// Zero bytes a parse copy carries after the text's terminator. RapidJSON's
+// UTF-8 validation takes every continuation byte a lead byte announces (up
+// to three) before judging them, so a text that ends inside a sequence is
+// read, and in place rewritten, that far past its end.
+constexpr std::size_t kJsonParseSlack = 3;
+// Fills copy with text, its terminator and kJsonParseSlack zero bytes: a
+// buffer RapidJSON may parse in place whatever the text holds.
+void qv_json_parse_copy(const char *text, std::vector<char> *copy);
 
 // True when every string and key of v, at any depth, is well-formed UTF-8:
 // the reader checks the raw bytes, but a \u escape of a lone surrogate

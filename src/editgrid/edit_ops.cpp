@@ -20,11 +20,9 @@ using rapidjson::SizeType;
 using Value = qv_json_value;
 
 // Standard JSON only (UTF-8 validated, no comments or trailing commas, one
-// value), parsed in place, with numbers handed over as their text.
-constexpr unsigned kParseFlags = rapidjson::kParseInsituFlag |
-                                 rapidjson::kParseValidateEncodingFlag |
-                                 rapidjson::kParseIterativeFlag |
-                                 rapidjson::kParseNumbersAsStringsFlag;
+// value), parsed as every input document is, with numbers handed over as
+// their text.
+constexpr unsigned kParseFlags = kJsonReadFlags | rapidjson::kParseNumbersAsStringsFlag;
 
 // Builds the document from the reader's events, keeping a number as a
 // string value that points at its text and noting where that text starts.
@@ -273,8 +271,7 @@ class statement_builder {
 }  // namespace
 
 bool eg_ops_doc::parse(const char *text) {
-  std::size_t n = std::strlen(text);
-  text_.assign(text, text + n + 1);
+  qv_json_parse_copy(text, &text_);
   numbers_.clear();
   bool ok = false;
   auto generate = [&](qv_json_document &d) {

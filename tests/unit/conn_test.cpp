@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <climits>
+#include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "common/capture.h"
 #include "common/json_read.h"
@@ -145,6 +150,56 @@ TEST(ConnLoad, RecordsTheReason) {
   EXPECT_EQ(qv_conn_load("[]", &conn), -1);
   EXPECT_STREQ(qv_err(), "conn_json must be a JSON object");
   EXPECT_EQ(qv_conn_load(doc("").c_str(), &conn), 0);
+}
+
+// Two pages, the second inaccessible: bytes placed to end right before it
+// fault on any read past their end, with or without a sanitizer.
+class guarded_tail {
+ public:
+  guarded_tail() : page_(static_cast<std::size_t>(sysconf(_SC_PAGESIZE))) {
+    map_ = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map_ != MAP_FAILED && mprotect(static_cast<char *>(map_) + page_, page_, PROT_NONE) != 0) {
+      munmap(map_, 2 * page_);
+      map_ = MAP_FAILED;
+    }
+  }
+  ~guarded_tail() {
+    if (map_ != MAP_FAILED) munmap(map_, 2 * page_);
+  }
+  guarded_tail(const guarded_tail &) = delete;
+  guarded_tail &operator=(const guarded_tail &) = delete;
+
+  bool ok() const { return map_ != MAP_FAILED; }
+  char *place(const std::vector<char> &bytes) {
+    char *at = static_cast<char *>(map_) + page_ - bytes.size();
+    std::memcpy(at, bytes.data(), bytes.size());
+    return at;
+  }
+
+ private:
+  std::size_t page_;
+  void *map_;
+};
+
+// A document ending inside a UTF-8 sequence (an unclosed string whose last
+// byte is a lead byte): RapidJSON's validator takes the continuation bytes
+// the lead announces before it judges them, up to three past the
+// terminator. The parse copy holds them: parsed right before an
+// inaccessible page it is refused without a fault, and so is the document.
+TEST(JsonRead, TextsEndingInsideACharacterAreReadWithinTheCopy) {
+  guarded_tail guard;
+  ASSERT_TRUE(guard.ok());
+  for (const char *text : {"\"\xF1", "[\"\xF4\x8F", "{\"a\":\"\xE2", "\"\xC3", "{\"\xF0\x9F\x98"}) {
+    std::vector<char> copy;
+    qv_json_parse_copy(text, &copy);
+    rapidjson::Document d;
+    d.ParseInsitu<kJsonReadFlags>(guard.place(copy));
+    EXPECT_TRUE(d.HasParseError()) << text;
+    qv_json_doc doc;
+    EXPECT_FALSE(doc.parse(text)) << text;
+    qv_conn conn;
+    EXPECT_EQ(qv_conn_parse(text, &conn, nullptr, 0), -1) << text;
+  }
 }
 
 TEST(JsonRead, MemberLookup) {

@@ -76,4 +76,13 @@ TEST(EditStatements, UpdatesAndDeletesAlwaysCarryTheWholeKey) {
   }
 }
 
+// The edit document's own parse copy has the same room: a document ending
+// inside a UTF-8 sequence is refused, never read past (AddressSanitizer).
+TEST(EditDocument, TextsEndingInsideACharacterAreRefused) {
+  for (const char *text : {"\"\xF1", "[\"\xF4\x8F", "[{\"op\":\"\xE2", "[7,\"\xC3"}) {
+    eg_ops_doc d;
+    EXPECT_FALSE(d.parse(text)) << text;
+  }
+}
+
 }  // namespace
