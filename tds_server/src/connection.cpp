@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <chrono>
 #include <exception>
-#include <thread>
 #include <type_traits>
 
 #include "builtins.h"
@@ -148,7 +147,10 @@ bool Connection::answer_prelogin(const ServerState::LoginFault &fault) {
 bool Connection::answer_login(const Packet &message, int prelogin_encryption, ConnectionFault fault) {
   const auto login = parse_login7(message.payload);
   if (!login) return false;
-  if (const auto delay = state_.login_delay(); delay.count() > 0) std::this_thread::sleep_for(delay);
+  if (const auto delay = state_.login_delay(); delay.count() > 0) {
+    wait(delay);
+    if (closed_) return false;
+  }
   const bool password_ok = state_.password_matches(login->user, login->password);
   const auto database =
       login->database.empty() ? std::optional<std::string>("master") : state_.find_database(login->database);

@@ -13,11 +13,6 @@ Bytes garbage_login_reply() {
 
 void cut_in_half(Bytes &answer) { answer.resize(answer.size() / 2); }
 
-bool faults_prelogin(ConnectionFault f) {
-  return f == ConnectionFault::DropAtPrelogin || f == ConnectionFault::GarbagePrelogin ||
-         f == ConnectionFault::TruncatedPrelogin || f == ConnectionFault::StallAtPrelogin;
-}
-
 bool faults_login(ConnectionFault f) {
   return f == ConnectionFault::DropAtLogin || f == ConnectionFault::GarbageLogin ||
          f == ConnectionFault::TruncatedLogin;

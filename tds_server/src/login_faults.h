@@ -14,7 +14,6 @@ Bytes garbage_login_reply();
 // Cuts a complete answer in the middle (inside its option table or a token).
 void cut_in_half(Bytes &answer);
 
-bool faults_prelogin(ConnectionFault f);
 bool faults_login(ConnectionFault f);
 
 }  // namespace tds::wire

@@ -62,6 +62,11 @@ void Server::on_match(Predicate pred, Responder responder) {
   impl_->state.add_match(std::move(pred), std::move(responder));
 }
 void Server::clear_handlers() { impl_->state.clear_handlers(); }
+std::optional<Reply> Server::scripted_reply(const std::string &sql) const {
+  const std::shared_ptr<const Reply> reply = impl_->state.scripted_reply(sql);
+  if (!reply) return std::nullopt;
+  return *reply;
+}
 
 void Server::start(std::uint16_t port) { impl_->listener.start(port); }
 void Server::stop() { impl_->listener.stop(); }

@@ -180,7 +180,8 @@ class Server {
   void add_database(const std::string &name);  // master, msdb, tempdb exist by default
   void set_version_text(const std::string &text);  // the SELECT @@version answer
   void set_first_spid(int spid);  // default 51; each connection gets the next id
-  // Waits this long before answering each LOGIN7 (default 0).
+  // Waits this long before answering each LOGIN7 (default 0); the wait ends
+  // early when the client hangs up.
   void set_login_delay(std::chrono::milliseconds delay);
   // Applies to logins that start afterwards; ConnectionFault::None ends it. `stall` is StallAtPrelogin's wait.
   void set_connection_fault(ConnectionFault fault,
@@ -195,6 +196,10 @@ class Server {
   void on_regex(const std::string &pattern, Reply reply);  // std::regex_search
   void on_match(Predicate pred, Responder responder);
   void clear_handlers();
+  // The reply the registered handlers give sql (the first that matches), or
+  // std::nullopt when none does; the built-ins are not asked. Lets a
+  // handler answer with another server's reply, changed.
+  std::optional<Reply> scripted_reply(const std::string &sql) const;
 
   // Starts listening on 127.0.0.1; port 0 picks an ephemeral port. Throws
   // std::runtime_error when the port cannot be bound.
