@@ -140,8 +140,8 @@ bool Connection::answer_prelogin(const ServerState::LoginFault &fault) {
   out = fault.fault == ConnectionFault::GarbagePrelogin ? garbage_prelogin_reply() : prelogin_reply();
   if (fault.fault == ConnectionFault::TruncatedPrelogin) cut_in_half(out);
   writer_.end_message();
-  return writer_.ok() && fault.fault != ConnectionFault::GarbagePrelogin &&
-         fault.fault != ConnectionFault::TruncatedPrelogin;
+  // A garbled answer is the last thing the client gets.
+  return writer_.ok() && !garbles_prelogin(fault.fault);
 }
 
 bool Connection::answer_login(const Packet &message, int prelogin_encryption, ConnectionFault fault) {

@@ -13,6 +13,10 @@ Bytes garbage_login_reply() {
 
 void cut_in_half(Bytes &answer) { answer.resize(answer.size() / 2); }
 
+bool garbles_prelogin(ConnectionFault f) {
+  return f == ConnectionFault::GarbagePrelogin || f == ConnectionFault::TruncatedPrelogin;
+}
+
 bool faults_login(ConnectionFault f) {
   return f == ConnectionFault::DropAtLogin || f == ConnectionFault::GarbageLogin ||
          f == ConnectionFault::TruncatedLogin;

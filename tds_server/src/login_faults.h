@@ -14,6 +14,9 @@ Bytes garbage_login_reply();
 // Cuts a complete answer in the middle (inside its option table or a token).
 void cut_in_half(Bytes &answer);
 
+// GarbagePrelogin or TruncatedPrelogin: the connection ends after the answer.
+bool garbles_prelogin(ConnectionFault f);
+// Any fault at LOGIN7: the login never succeeds.
 bool faults_login(ConnectionFault f);
 
 }  // namespace tds::wire

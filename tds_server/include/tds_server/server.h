@@ -102,8 +102,8 @@ struct BatchAbort {       // ERROR, then final DONE(ERROR): nothing after it is 
 struct Delay { std::chrono::milliseconds ms{0}; };  // flush, then wait (ends early on ATTENTION)
 struct Drop {};                                     // flush, then close the socket mid-reply
 // Bytes written into the reply as they are: garbage, or tokens cut short.
-// `ends_reply`: the reply message ends right after them (no DONE follows,
-// whatever items come next).
+// `ends_reply`: the reply message ends right after them: no DONE and no
+// later item follows.
 struct Raw {
   std::vector<std::uint8_t> bytes;
   bool ends_reply = false;
@@ -133,7 +133,7 @@ enum class ConnectionFault {
   None,
   DropAtPrelogin,      // close the socket on receiving PRELOGIN
   DropAtLogin,         // close the socket on receiving LOGIN7
-  GarbagePrelogin,     // answer PRELOGIN with bytes that are no PRELOGIN answer
+  GarbagePrelogin,     // answer PRELOGIN with bytes that are no PRELOGIN answer, then close
   TruncatedPrelogin,   // answer PRELOGIN with the first half of its answer, then close
   GarbageLogin,        // answer LOGIN7 with an unknown token, then close
   TruncatedLogin,      // answer LOGIN7 with its answer cut inside a token, then close
