@@ -54,9 +54,11 @@ qv_capture *cap() {
   return &g_cap;
 }
 
-// db-lib errors after which the session is dead.
+// db-lib errors after which the session is dead (a bad token makes FreeTDS
+// close the connection: the stream cannot be followed any more).
 bool kills_session(int dberr) {
-  return dberr == SYBETIME || dberr == SYBEREAD || dberr == SYBEWRIT || dberr == SYBESEOF;
+  return dberr == SYBETIME || dberr == SYBEREAD || dberr == SYBEWRIT || dberr == SYBESEOF ||
+         dberr == SYBEBTOK;
 }
 
 // db-lib's reports of character conversion trouble: text it could not

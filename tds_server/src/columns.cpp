@@ -315,11 +315,12 @@ void encode_body(Bytes &body, const Column &c, const Shape &s, const std::string
   }
 }
 
-void put_plp(Bytes &b, const Bytes &body) {
+void put_plp(Bytes &b, const Bytes &body, std::vector<std::size_t> *chunk_starts) {
   put_u64(b, body.size());
   for (std::size_t at = 0; at < body.size(); at += kPlpChunk) {
     const std::size_t n = std::min(kPlpChunk, body.size() - at);
     put_u32(b, static_cast<std::uint32_t>(n));
+    if (chunk_starts) chunk_starts->push_back(b.size());
     put_bytes(b, body.data() + at, n);
   }
   put_u32(b, 0);
@@ -337,7 +338,7 @@ void put_null(Bytes &b, const Column &c, const Shape &s) {
   }
 }
 
-void put_framed(Bytes &b, const Shape &s, const Bytes &body) {
+void put_framed(Bytes &b, const Shape &s, const Bytes &body, std::vector<std::size_t> *chunk_starts) {
   static constexpr std::uint8_t kTextPointer[16] = {0x71, 0x76, 0x74, 0x65, 0x78, 0x74, 0x70, 0x74,
                                                     0x72, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01};
   static constexpr std::uint8_t kTimestamp[8] = {0x01, 0, 0, 0, 0, 0, 0, 0};
@@ -348,7 +349,7 @@ void put_framed(Bytes &b, const Shape &s, const Bytes &body) {
       if (body.size() > 8000) throw std::invalid_argument("value longer than its column");
       put_u16(b, static_cast<std::uint16_t>(body.size()));
       break;
-    case Framing::Plp: put_plp(b, body); return;
+    case Framing::Plp: put_plp(b, body, chunk_starts); return;
     case Framing::TextPtr:
       put_u8(b, sizeof kTextPointer);
       put_bytes(b, kTextPointer, sizeof kTextPointer);
@@ -373,7 +374,8 @@ void put_colmetadata(Bytes &b, const std::vector<Column> &columns, bool utf8) {
   }
 }
 
-void put_row(Bytes &b, const std::vector<Column> &columns, const Row &row, bool nbc, bool utf8) {
+void put_row(Bytes &b, const std::vector<Column> &columns, const Row &row, bool nbc, bool utf8,
+             std::vector<std::size_t> *plp_chunk_starts) {
   if (row.size() != columns.size()) {
     throw std::invalid_argument("row has " + std::to_string(row.size()) + " cells for " +
                                 std::to_string(columns.size()) + " columns");
@@ -395,7 +397,7 @@ void put_row(Bytes &b, const std::vector<Column> &columns, const Row &row, bool 
     }
     body.clear();
     encode_body(body, columns[i], s, *row[i], utf8);
-    put_framed(b, s, body);
+    put_framed(b, s, body, plp_chunk_starts);
   }
 }
 

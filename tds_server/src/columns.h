@@ -15,7 +15,9 @@ void put_colmetadata(Bytes &b, const std::vector<Column> &columns, bool utf8);
 // Appends one ROW (or NBCROW) token. Throws std::invalid_argument when a
 // value does not fit its column (unreadable text, NULL in a NOT NULL column
 // of a fixed-length type outside NBCROW, wrong cell count); the bytes
-// already appended are then the caller's to discard.
-void put_row(Bytes &b, const std::vector<Column> &columns, const Row &row, bool nbc, bool utf8);
+// already appended are then the caller's to discard. When plp_chunk_starts
+// is given, the offset in b of each PLP chunk's first data byte is added.
+void put_row(Bytes &b, const std::vector<Column> &columns, const Row &row, bool nbc, bool utf8,
+             std::vector<std::size_t> *plp_chunk_starts = nullptr);
 
 }  // namespace tds::wire

@@ -7,12 +7,13 @@
 #include <cerrno>
 #include <chrono>
 #include <exception>
-#include <thread>
 #include <type_traits>
 
 #include "builtins.h"
 #include "columns.h"
 #include "login.h"
+#include "login_faults.h"
+#include "result_sets.h"
 #include "tokens.h"
 
 namespace tds::detail {
@@ -110,6 +111,7 @@ bool Connection::read_message(Packet &message) {
 }
 
 bool Connection::handshake() {
+  const ServerState::LoginFault fault = state_.connection_fault();
   Packet message;
   if (!read_message(message)) return false;
   int encryption = -1;
@@ -118,31 +120,51 @@ bool Connection::handshake() {
     if (!offered) return false;
     encryption = *offered;
     state_.record_prelogin(PreloginRecord{encryption});
-    if (!answer_prelogin()) return false;
+    if (!answer_prelogin(fault)) return false;
     // A client that insists on TLS hangs up here: the connection just ends.
     if (!read_message(message)) return false;
   }
-  return message.type == kLogin7 && answer_login(message, encryption);
+  return message.type == kLogin7 && answer_login(message, encryption, fault.fault);
 }
 
-bool Connection::answer_prelogin() {
-  writer_.out() = prelogin_reply();
+bool Connection::answer_prelogin(const ServerState::LoginFault &fault) {
+  switch (fault.fault) {
+    case ConnectionFault::DropAtPrelogin: return false;
+    case ConnectionFault::StallAtPrelogin:
+      wait(fault.stall);
+      if (closed_) return false;
+      break;
+    default: break;
+  }
+  Bytes &out = writer_.out();
+  out = fault.fault == ConnectionFault::GarbagePrelogin ? garbage_prelogin_reply() : prelogin_reply();
+  if (fault.fault == ConnectionFault::TruncatedPrelogin) cut_in_half(out);
   writer_.end_message();
-  return writer_.ok();
+  // A garbled answer is the last thing the client gets.
+  return writer_.ok() && !garbles_prelogin(fault.fault);
 }
 
-bool Connection::answer_login(const Packet &message, int prelogin_encryption) {
+bool Connection::answer_login(const Packet &message, int prelogin_encryption, ConnectionFault fault) {
   const auto login = parse_login7(message.payload);
   if (!login) return false;
-  if (const auto delay = state_.login_delay(); delay.count() > 0) std::this_thread::sleep_for(delay);
+  if (const auto delay = state_.login_delay(); delay.count() > 0) {
+    wait(delay);
+    if (closed_) return false;
+  }
   const bool password_ok = state_.password_matches(login->user, login->password);
   const auto database =
       login->database.empty() ? std::optional<std::string>("master") : state_.find_database(login->database);
   LoginRecord record = login_record(*login, spid_, prelogin_encryption);
-  record.succeeded = password_ok && database.has_value();
+  record.succeeded = password_ok && database.has_value() && !faults_login(fault);
   state_.record_login(std::move(record));
 
   Bytes &out = writer_.out();
+  if (fault == ConnectionFault::DropAtLogin) return false;
+  if (fault == ConnectionFault::GarbageLogin) {
+    out = garbage_login_reply();
+    writer_.end_message();
+    return false;
+  }
   const Message login_failed = error(18456, "Login failed for user '" + login->user + "'.", 14);
   if (!password_ok || !database) {
     if (password_ok) {
@@ -164,6 +186,11 @@ bool Connection::answer_login(const Packet &message, int prelogin_encryption) {
   put_loginack(out);
   put_env_text(out, kEnvPacketSize, std::to_string(packet_size), std::to_string(kDefaultPacketSize));
   put_done(out, kDoneFinal, 0, 0);
+  if (fault == ConnectionFault::TruncatedLogin) {
+    cut_in_half(out);
+    writer_.end_message();
+    return false;
+  }
   writer_.end_message();
   writer_.set_packet_size(packet_size);
   return writer_.ok();
@@ -252,10 +279,13 @@ Connection::Outcome Connection::send_item(const Item &item) {
           [&](const Delay &d) { return send_delay(d); },
           [&](const Drop &) {
             begin_token();
-            writer_.flush();
-            ::shutdown(fd_, SHUT_RDWR);
-            closed_ = true;
-            return Outcome::Closed;
+            return drop_connection();
+          },
+          [&](const Raw &r) {
+            begin_token();
+            put_bytes(out, r.bytes.data(), r.bytes.size());
+            if (r.ends_reply) reply_ended_ = true;
+            return Outcome::Done;
           },
       },
       item);
@@ -264,6 +294,7 @@ Connection::Outcome Connection::send_item(const Item &item) {
 Connection::Outcome Connection::send_result_set(const ResultSet &rs) {
   begin_token();
   const bool utf8 = state_.utf8_collation();
+  if (rs.cut_after) return send_cut_result_set(rs, utf8);
   put_colmetadata(writer_.out(), rs.columns, utf8);
   if (rs.encoded && rs.encoded->utf8 == utf8) return send_encoded_rows(rs);
   const std::size_t rows = rs.generate ? rs.generated_rows : rs.rows.size();
@@ -287,6 +318,27 @@ Connection::Outcome Connection::send_result_set(const ResultSet &rs) {
   }
   if (rs.final_done) held_done_ = HeldDone{kDoneCount, kCurCmdSelect, rows};
   return Outcome::Done;
+}
+
+Connection::Outcome Connection::send_cut_result_set(const ResultSet &rs, bool utf8) {
+  Bytes set;
+  try {
+    set = encode_result_set(rs, utf8);
+  } catch (const std::exception &e) {
+    send_abort(error(50000, std::string("tds_server: bad row value: ") + e.what()));
+    return Outcome::Done;
+  }
+  set.resize(std::min(*rs.cut_after, set.size()));
+  Bytes &out = writer_.out();
+  out.insert(out.end(), set.begin(), set.end());
+  return drop_connection();
+}
+
+Connection::Outcome Connection::drop_connection() {
+  writer_.flush();
+  ::shutdown(fd_, SHUT_RDWR);
+  closed_ = true;
+  return Outcome::Closed;
 }
 
 Connection::Outcome Connection::send_encoded_rows(const ResultSet &rs) {
@@ -322,13 +374,7 @@ bool Connection::send_row(const ResultSet &rs, const Row &row, bool utf8) {
 Connection::Outcome Connection::send_delay(const Delay &d) {
   begin_token();
   writer_.flush();
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + d.ms;
-  while (!attention_ && !closed_ && writer_.ok()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) break;
-    poll_input(static_cast<int>(std::min<std::int64_t>(left.count() + 1, 60'000)));
-  }
+  wait(d.ms);
   if (closed_ || !writer_.ok()) return Outcome::Closed;
   return attention_ ? Outcome::Attention : Outcome::Done;
 }
@@ -362,6 +408,16 @@ void Connection::finish_with_attention() {
 }
 
 // ---- reading during a reply ----
+
+void Connection::wait(std::chrono::milliseconds ms) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + ms;
+  while (!attention_ && !closed_ && writer_.ok()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) break;
+    poll_input(static_cast<int>(std::min<std::int64_t>(left.count() + 1, 60'000)));
+  }
+}
 
 bool Connection::interrupted() {
   if (!writer_.ok()) closed_ = true;

@@ -3,6 +3,7 @@
 // the socket down under us).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -27,8 +28,8 @@ class Connection {
   bool read_message(wire::Packet &message);
   bool read_raw_packet(wire::Packet &p);
   bool handshake();
-  bool answer_prelogin();
-  bool answer_login(const wire::Packet &message, int prelogin_encryption);
+  bool answer_prelogin(const ServerState::LoginFault &fault);
+  bool answer_login(const wire::Packet &message, int prelogin_encryption, ConnectionFault fault);
   void serve_batch(const wire::Bytes &payload);
   void acknowledge_attention();
 
@@ -37,6 +38,8 @@ class Connection {
   Outcome send_item(const Item &item);
   Outcome send_result_set(const ResultSet &rs);
   Outcome send_encoded_rows(const ResultSet &rs);
+  Outcome send_cut_result_set(const ResultSet &rs, bool utf8);
+  Outcome drop_connection();  // flush, then close the socket
   bool send_row(const ResultSet &rs, const Row &row, bool utf8);
   Outcome send_delay(const Delay &d);
   void send_abort(const Message &m);
@@ -47,6 +50,8 @@ class Connection {
   // Reading while a reply is in progress.
   bool interrupted();            // cheap check at token boundaries
   bool poll_input(int timeout_ms);
+  // Waits ms, ending early on ATTENTION or when the client hangs up.
+  void wait(std::chrono::milliseconds ms);
 
   int fd_;
   int spid_;

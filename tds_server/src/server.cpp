@@ -4,6 +4,7 @@
 
 #include "columns.h"
 #include "listener.h"
+#include "result_sets.h"
 #include "server_state.h"
 
 namespace tds {
@@ -25,17 +26,9 @@ std::shared_ptr<const EncodedRows> encode_rows(const ResultSet &rs, bool utf8, s
   e->utf8 = utf8;
   e->repeat = repeat;
   e->rows = rs.generate ? rs.generated_rows : rs.rows.size();
-  Row scratch;
-  for (std::size_t i = 0; i < e->rows; ++i) {
-    const Row *row = &scratch;
-    if (rs.generate) {
-      scratch.assign(rs.columns.size(), std::nullopt);
-      rs.generate(i, scratch);
-    } else {
-      row = &rs.rows[i];
-    }
-    wire::put_row(e->bytes, rs.columns, *row, rs.use_nbcrow, utf8);
-  }
+  wire::each_row(rs, [&](const Row &row) {
+    wire::put_row(e->bytes, rs.columns, row, rs.use_nbcrow, utf8);
+  });
   return e;
 }
 
@@ -54,6 +47,9 @@ void Server::add_database(const std::string &name) { impl_->state.add_database(n
 void Server::set_version_text(const std::string &text) { impl_->state.set_version_text(text); }
 void Server::set_first_spid(int spid) { impl_->state.set_first_spid(spid); }
 void Server::set_login_delay(std::chrono::milliseconds delay) { impl_->state.set_login_delay(delay); }
+void Server::set_connection_fault(ConnectionFault fault, std::chrono::milliseconds stall) {
+  impl_->state.set_connection_fault({fault, stall});
+}
 void Server::set_utf8_collation(bool utf8) { impl_->state.set_utf8_collation(utf8); }
 
 void Server::on(const std::string &exact_sql, Reply reply) {
@@ -66,6 +62,11 @@ void Server::on_match(Predicate pred, Responder responder) {
   impl_->state.add_match(std::move(pred), std::move(responder));
 }
 void Server::clear_handlers() { impl_->state.clear_handlers(); }
+std::optional<Reply> Server::scripted_reply(const std::string &sql) const {
+  const std::shared_ptr<const Reply> reply = impl_->state.scripted_reply(sql);
+  if (!reply) return std::nullopt;
+  return *reply;
+}
 
 void Server::start(std::uint16_t port) { impl_->listener.start(port); }
 void Server::stop() { impl_->listener.stop(); }

@@ -87,6 +87,16 @@ int ServerState::take_spid() {
   return next_spid_++;
 }
 
+void ServerState::set_connection_fault(LoginFault f) {
+  std::lock_guard lock(mu_);
+  connection_fault_ = f;
+}
+
+ServerState::LoginFault ServerState::connection_fault() const {
+  std::lock_guard lock(mu_);
+  return connection_fault_;
+}
+
 void ServerState::add_exact(const std::string &sql, Reply reply) {
   auto h = std::make_shared<Handler>(Handler{Handler::Kind::Exact, sql, {}, {}, {}, std::move(reply)});
   std::lock_guard lock(mu_);

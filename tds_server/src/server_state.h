@@ -33,6 +33,13 @@ class ServerState {
   void set_login_delay(std::chrono::milliseconds d) { login_delay_ms_ = d.count(); }
   std::chrono::milliseconds login_delay() const { return std::chrono::milliseconds(login_delay_ms_.load()); }
 
+  struct LoginFault {
+    ConnectionFault fault = ConnectionFault::None;
+    std::chrono::milliseconds stall{0};
+  };
+  void set_connection_fault(LoginFault f);
+  LoginFault connection_fault() const;
+
   void add_exact(const std::string &sql, Reply reply);
   void add_regex(const std::string &pattern, Reply reply);
   void add_match(Server::Predicate pred, Server::Responder responder);
@@ -60,6 +67,7 @@ class ServerState {
   std::map<std::string, std::string> databases_;  // lower-case key -> configured name
   std::string version_text_;
   int next_spid_ = 51;
+  LoginFault connection_fault_;
   std::vector<std::shared_ptr<const Handler>> handlers_;
   std::vector<PreloginRecord> prelogins_;
   std::vector<LoginRecord> logins_;

@@ -79,7 +79,7 @@ DBPROCESS *open(std::uint16_t port, const LoginOptions &o) {
   DBSETLCHARSET(login, "UTF-8");
   if (o.database) DBSETLDBNAME(login, o.database->c_str());
   dbsetlversion(login, DBVERSION_74);
-  dbsetlogintime(5);
+  dbsetlogintime(o.login_timeout_s);
   const std::string server = "127.0.0.1:" + std::to_string(port);
   DBPROCESS *dbproc = tdsdbopen(login, server.c_str(), 0);
   dbloginfree(login);

@@ -56,6 +56,7 @@ struct LoginOptions {
   std::string app = "qvtest";
   std::string host = "qvhost";
   std::optional<std::string> database = std::nullopt;
+  int login_timeout_s = 5;
 };
 
 // Logs in to 127.0.0.1:port; NULL on failure.

@@ -157,7 +157,7 @@ TEST_F(Capture, InstallRegistersBothCallbacks) {
 }
 
 TEST_F(Capture, SessionKillingErrorLocksTheReason) {
-  for (int killer : {SYBETIME, SYBEREAD, SYBEWRIT, SYBESEOF}) {
+  for (int killer : {SYBETIME, SYBEREAD, SYBEWRIT, SYBESEOF, SYBEBTOK}) {
     SCOPED_TRACE(killer);
     qv_reset();
     dberr(kSession, 6, killer, "session died");

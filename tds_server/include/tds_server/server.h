@@ -78,6 +78,10 @@ struct ResultSet {           // COLMETADATA, ROWs, DONE(COUNT = rows)
   // `rows` and `generate`.
   std::shared_ptr<const EncodedRows> encoded;
   bool final_done = true;    // false: no DONE after the rows (an ERROR may follow, as in SELECT 1/0)
+  // When set, only this many bytes of the set's encoding (COLMETADATA, then
+  // the rows; see layout_of) are sent, then the socket is closed: a
+  // connection lost mid-stream. `encoded` is not used then.
+  std::optional<std::size_t> cut_after;
 };
 struct RowCount { std::uint64_t count = 0; };   // DONE(COUNT) of INSERT/UPDATE/DELETE
 struct DoneNoCount {};                          // DONE without count (SET, PRINT-only statements)
@@ -97,14 +101,44 @@ struct BatchAbort {       // ERROR, then final DONE(ERROR): nothing after it is 
 };
 struct Delay { std::chrono::milliseconds ms{0}; };  // flush, then wait (ends early on ATTENTION)
 struct Drop {};                                     // flush, then close the socket mid-reply
+// Bytes written into the reply as they are: garbage, or tokens cut short.
+// `ends_reply`: the reply message ends right after them: no DONE and no
+// later item follows.
+struct Raw {
+  std::vector<std::uint8_t> bytes;
+  bool ends_reply = false;
+};
 using Item = std::variant<ResultSet, RowCount, DoneNoCount, Message, StatementError,
-                          BatchAbort, Delay, Drop>;
+                          BatchAbort, Delay, Drop, Raw>;
 using Reply = std::vector<Item>;
 
 // Encodes every row of rs (from `rows` or `generate`) once; throws
 // std::invalid_argument on a value that does not fit its column.
 std::shared_ptr<const EncodedRows> encode_rows(const ResultSet &rs, bool utf8,
                                                std::size_t repeat = 1);
+
+// Where things lie in a result set's encoding as sent (COLMETADATA first,
+// then the rows; the DONE not counted), for cutting it with `cut_after`.
+struct ResultSetLayout {
+  std::size_t colmetadata_end = 0;             // bytes of COLMETADATA
+  std::vector<std::size_t> row_ends;           // offset just past each row
+  std::vector<std::size_t> plp_chunk_starts;   // offset of each PLP chunk's first data byte
+};
+// Throws std::invalid_argument as encode_rows does.
+ResultSetLayout layout_of(const ResultSet &rs, bool utf8);
+
+// A misbehaviour of the server while a client logs in, for every connection
+// that starts its login while it is set.
+enum class ConnectionFault {
+  None,
+  DropAtPrelogin,      // close the socket on receiving PRELOGIN
+  DropAtLogin,         // close the socket on receiving LOGIN7
+  GarbagePrelogin,     // answer PRELOGIN with bytes that are no PRELOGIN answer, then close
+  TruncatedPrelogin,   // answer PRELOGIN with the first half of its answer, then close
+  GarbageLogin,        // answer LOGIN7 with an unknown token, then close
+  TruncatedLogin,      // answer LOGIN7 with its answer cut inside a token, then close
+  StallAtPrelogin,     // answer PRELOGIN only after the stall (the client may hang up first)
+};
 
 // Convenience for PRINT (INFO number 0, severity 0).
 Message print(std::string text, int line = 1);
@@ -146,8 +180,12 @@ class Server {
   void add_database(const std::string &name);  // master, msdb, tempdb exist by default
   void set_version_text(const std::string &text);  // the SELECT @@version answer
   void set_first_spid(int spid);  // default 51; each connection gets the next id
-  // Waits this long before answering each LOGIN7 (default 0).
+  // Waits this long before answering each LOGIN7 (default 0); the wait ends
+  // early when the client hangs up.
   void set_login_delay(std::chrono::milliseconds delay);
+  // Applies to logins that start afterwards; ConnectionFault::None ends it. `stall` is StallAtPrelogin's wait.
+  void set_connection_fault(ConnectionFault fault,
+                            std::chrono::milliseconds stall = std::chrono::milliseconds(0));
   // char/varchar/text columns (and the session) use Latin1_General_CI_AS by
   // default, so their data travels in Windows-1252 (other characters become
   // '?', as in such a column). true switches to a *_UTF8 collation: UTF-8
@@ -158,6 +196,10 @@ class Server {
   void on_regex(const std::string &pattern, Reply reply);  // std::regex_search
   void on_match(Predicate pred, Responder responder);
   void clear_handlers();
+  // The reply the registered handlers give sql (the first that matches), or
+  // std::nullopt when none does; the built-ins are not asked. Lets a
+  // handler answer with another server's reply, changed.
+  std::optional<Reply> scripted_reply(const std::string &sql) const;
 
   // Starts listening on 127.0.0.1; port 0 picks an ephemeral port. Throws
   // std::runtime_error when the port cannot be bound.
