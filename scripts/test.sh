@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the project twice (normal, and AddressSanitizer + UBSan) and runs the
-# whole test suite in each build, then checks the installed files: a consumer
+# whole test suite in each build; runs the integration suite under valgrind
+# memcheck, the thread stress test under ThreadSanitizer and every fuzz
+# target for a bounded time; then checks the installed files: a consumer
 # project, the installed dbdesk, the Python module and the Node example.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -22,5 +24,11 @@ for variant in normal sanitize; do
   cmake --build "$dir" -j"$jobs"
   (cd "$dir" && ctest --output-on-failure --timeout 300 -j"$jobs")
 done
+echo "=== leak check (valgrind memcheck) ==="
+bash "$root/scripts/run-valgrind.sh" "$root/build-ci-normal"
+echo "=== thread sanitizer ==="
+bash "$root/scripts/run-tsan.sh" "$root"
+echo "=== fuzzing ==="
+bash "$root/scripts/run-fuzzers.sh" "$root"
 echo "=== packaging and FFI checks ==="
 bash "$root/scripts/check-packaging.sh" "$root/build-ci-normal"
