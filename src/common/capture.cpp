@@ -246,9 +246,13 @@ int qv_err_handler(DBPROCESS *session, int severity, int dberr, int oserr,
   return INT_CANCEL;
 }
 
-int qv_msg_handler(DBPROCESS *, DBINT msgno, int msgstate, int severity, char *msgtext,
+int qv_msg_handler(DBPROCESS *session, DBINT msgno, int msgstate, int severity, char *msgtext,
                    char *, char *, int line) {
   if (!msgtext) return 0;
+  // A message token the connection died in the middle of: FreeTDS still
+  // hands it over, with the fields it could not read left unset. db-lib's
+  // own error has already said why the session ended.
+  if (session && dbdead(session)) return 0;
   if (msgno != SYBECONN && severity <= 10) {
     if (msgno == 5701 || msgno == 5703) return 0;
     qv_add_msg(msgno == 0 ? "print" : "info", msgno, severity, msgstate, line, 0, msgtext);

@@ -46,6 +46,8 @@ struct op_case {
   const char *name;
   std::function<char *(const std::string &conn, int port, event_log &events)> call;
 };
+// gtest shows a case by its operation's name.
+void PrintTo(const op_case &c, std::ostream *os) { *os << c.name; }
 
 std::string big_text() {
   std::string s;
