@@ -1,5 +1,6 @@
 // Every text argument of every operation fed with hostile values: each call
-// answers valid UTF-8 JSON (and leaves a valid UTF-8 last error), and a
+// answers valid UTF-8 JSON (and leaves a valid UTF-8 last error), every
+// event of the streamed query is valid UTF-8 JSON, and a
 // payload that tries to end its quoting reaches the server only quoted.
 #include <functional>
 #include <string>
@@ -52,24 +53,39 @@ class HostileInput : public ServerTest {
   }
 };
 
-// One operation call with a text argument in place `slot`.
+// One operation call with a text argument in place `slot`. sql_slot is the
+// argument the caller's own script goes in: it reaches the server as written.
 struct operation {
   const char *name;
   int slots;
   std::function<char *(const std::string &conn, const std::vector<const char *> &a)> call;
+  int sql_slot = -1;
 };
+
+// Events of the streamed query that are not valid UTF-8 JSON.
+int g_bad_events = 0;
+int check_event(void *, const char *event, std::size_t len) {
+  if (std::string(event).size() != len || !valid_json(event)) ++g_bad_events;
+  return 0;
+}
 
 TEST_F(HostileInput, EveryTextArgumentOfEveryOperation) {
   const std::string json_payload = R"({"job_id":")" + kPayload + R"(","action":"start"})";
   const std::string ops_payload = R"([{"op":"update","pk":{"id":")" + kPayload +
                                   R"("},"values":{"owner":")" + kPayload + R"("}}])";
   const std::string big(1 << 20, 'n');
+  const int port = server.port();
   const std::vector<std::string> hostile = {
       kPayload, "", "]", "'", "--", "/*", "a\x01" "b\x1f\x7f", "caf\xC3", "\xED\xB0\x80", big,
       "\xE2\x82\xAC\xF0\x9F\x98\x80"};
   const std::vector<operation> ops = {
       {"tree", 4, [](auto &c, auto &a) { return dbdesk_core_tree(c.c_str(), a[0], a[1], a[2], a[3]); }},
-      {"query", 1, [](auto &c, auto &a) { return dbdesk_core_query(c.c_str(), a[0], "SELECT 1", 0, 5); }},
+      {"query", 2, [](auto &c, auto &a) { return dbdesk_core_query(c.c_str(), a[0], a[1], 0, 5); }, 1},
+      {"stream", 2, [](auto &c, auto &a) {
+         return dbdesk_core_query_stream(c.c_str(), a[0], a[1], 0, 5, check_event, nullptr); }, 1},
+      {"connect test", 3, [port](auto &, auto &a) {
+         return dbdesk_core_connect_test("127.0.0.1", port, a[0], a[1], a[2], 0, 5); }},
+      {"cancel", 1, [](auto &, auto &a) { return dbdesk_core_cancel(a[0]); }},
       {"script", 5, [](auto &c, auto &a) {
          return dbdesk_core_script_object(c.c_str(), a[0], a[1], a[2], a[3], a[4]); }},
       {"grid load", 3, [](auto &c, auto &a) {
@@ -82,7 +98,8 @@ TEST_F(HostileInput, EveryTextArgumentOfEveryOperation) {
   };
   // The arguments each operation is called with, one replaced at a time.
   const std::vector<std::vector<std::string>> base = {
-      {"columns", "demo", "dbo", "accounts"}, {"demo"},
+      {"columns", "demo", "dbo", "accounts"}, {"demo", "SELECT 1"}, {"demo", "SELECT 1"},
+      {"sa", "secret", "demo"}, {"t"},
       {"demo", "table", "dbo", "accounts", "create"}, {"demo", "dbo", "accounts"},
       {"demo", "dbo", "accounts", ops_payload}, {"sessions"},
       {"demo", "backup", "/b.bak"}, {"job_control", "demo", json_payload}};
@@ -91,7 +108,8 @@ TEST_F(HostileInput, EveryTextArgumentOfEveryOperation) {
     for (int slot = 0; slot < ops[o].slots; ++slot) {
       for (const std::string *value : [&] {
              std::vector<const std::string *> v{nullptr};
-             for (const auto &h : hostile) v.push_back(&h);
+             for (const auto &h : hostile)
+               if (slot != ops[o].sql_slot || h != kPayload) v.push_back(&h);
              return v;
            }()) {
         std::vector<const char *> args;
@@ -106,6 +124,7 @@ TEST_F(HostileInput, EveryTextArgumentOfEveryOperation) {
       }
     }
   }
+  EXPECT_EQ(g_bad_events, 0);
   // The connection document's own texts, the database first.
   for (const char *member : {"database", "app_name", "tag", "password"}) {
     std::string doc = this->conn(std::string("\"") + member + "\":\"" + kPayload + "\"");
