@@ -32,17 +32,17 @@ std::string_view field_text(const char *field, std::size_t size) {
 }
 
 // The document's text for key, or null when it has none.
-const rapidjson::Value *string_member(const rapidjson::Value &root, const char *key) {
-  const rapidjson::Value *v = qv_json_member(root, key);
+const qv::common::qv_json_value *string_member(const qv::common::qv_json_value &root, const char *key) {
+  const qv::common::qv_json_value *v = qv_json_member(root, key);
   return v && v->IsString() ? v : nullptr;
 }
 
-std::string_view text_of(const rapidjson::Value &v) { return {v.GetString(), v.GetStringLength()}; }
+std::string_view text_of(const qv::common::qv_json_value &v) { return {v.GetString(), v.GetStringLength()}; }
 
-void check_taken_whole(const rapidjson::Value &root, const char *key, const char *field,
+void check_taken_whole(const qv::common::qv_json_value &root, const char *key, const char *field,
                        std::size_t size, bool required) {
   const std::string_view stored = field_text(field, size);
-  const rapidjson::Value *v = string_member(root, key);
+  const qv::common::qv_json_value *v = string_member(root, key);
   QV_FUZZ_CHECK(v ? stored == text_of(*v) : stored.empty());
   QV_FUZZ_CHECK(!required || !stored.empty());
   QV_FUZZ_CHECK(rapidjson_valid(stored));
@@ -50,7 +50,7 @@ void check_taken_whole(const rapidjson::Value &root, const char *key, const char
 
 void check_loaded(const char *text, const qv_conn &c) {
   // The same document, read by RapidJSON without the project's reader.
-  rapidjson::Document doc;
+  qv::common::qv_json_document doc;
   doc.Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(text);
   QV_FUZZ_CHECK(!doc.HasParseError() && doc.IsObject());
 
@@ -63,14 +63,14 @@ void check_loaded(const char *text, const qv_conn &c) {
   QV_FUZZ_CHECK(database.empty() || qv_name_legal(database));
 
   QV_FUZZ_CHECK(c.port >= 1 && c.port <= kMaxPort);
-  const rapidjson::Value *port = qv_json_member(doc, "port");
+  const qv::common::qv_json_value *port = qv_json_member(doc, "port");
   if (port && port->IsInt() && port->GetInt() >= 1) QV_FUZZ_CHECK(c.port == port->GetInt());
   else QV_FUZZ_CHECK(c.port == kDefaultPort);
   QV_FUZZ_CHECK(c.timeout_s >= 1 && c.timeout_s <= kMaxTimeoutS);
 
   const std::string_view app = field_text(c.app_name, sizeof c.app_name);
   QV_FUZZ_CHECK(rapidjson_valid(app));
-  if (const rapidjson::Value *given = string_member(doc, "app_name"))
+  if (const qv::common::qv_json_value *given = string_member(doc, "app_name"))
     QV_FUZZ_CHECK(app == text_of(*given) ||
                   (text_of(*given).starts_with(app) && app.size() + 4 > sizeof c.app_name - 1));
   else QV_FUZZ_CHECK(app == kDefaultAppName);

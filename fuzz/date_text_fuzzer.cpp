@@ -72,7 +72,7 @@ void check_literals(std::string_view text, const qv_date_parts &p) {
   const std::string json = "[\"" + std::string(text) + "\"]";
   eg_ops_doc doc;
   QV_FUZZ_CHECK(doc.parse(json.c_str()) && doc.operations());
-  const rapidjson::Value &value = (*doc.operations())[0];
+  const qv::common::qv_json_value &value = (*doc.operations())[0];
   for (const char *type : {"date", "time", "datetime2", "datetimeoffset"}) {
     qv_table_column col{"c", type};
     const eg_date_kind kind = eg_date_kind_of(col);

@@ -193,7 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const std::string text(reinterpret_cast<const char *>(data), size);  // terminated
   eg_ops_doc doc;
   if (!doc.parse(text.c_str()) || !doc.operations()) return 0;
-  const rapidjson::Value &ops = *doc.operations();
+  const qv::common::qv_json_value &ops = *doc.operations();
   const eg_plan plan = eg_build_statements(kTarget, doc, ops);
   const bool failed = !plan.op_error.empty() || !plan.column_error.empty();
   QV_FUZZ_CHECK(plan.op_error.empty() || plan.column_error.empty());

@@ -33,14 +33,14 @@ constexpr action_shape kShapes[] = {
     {"disable", "EXEC msdb.dbo.sp_update_job @job_id = N", ", @enabled = 0"},
 };
 
-std::string_view member_text(const rapidjson::Value &root, const char *key) {
-  const rapidjson::Value *v = qv_json_member(root, key);
+std::string_view member_text(const qv::common::qv_json_value &root, const char *key) {
+  const qv::common::qv_json_value *v = qv_json_member(root, key);
   QV_FUZZ_CHECK(v && v->IsString());
   return {v->GetString(), v->GetStringLength()};
 }
 
 void check_statement(const char *text, const std::string &sql) {
-  rapidjson::Document doc;
+  qv::common::qv_json_document doc;
   doc.Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(text);
   QV_FUZZ_CHECK(!doc.HasParseError());
   const std::string_view job_id = member_text(doc, "job_id");
