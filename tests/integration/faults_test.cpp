@@ -31,21 +31,6 @@ constexpr auto kStall = 30s;
 constexpr std::size_t kLongText = 20000;
 constexpr char kCommit[] = "COMMIT TRANSACTION";
 
-bool valid_json(const std::string &text, rapidjson::Document *doc = nullptr) {
-  rapidjson::Document d;
-  d.Parse<rapidjson::kParseValidateEncodingFlag>(text.c_str(), text.size());
-  if (doc) doc->Swap(d);
-  return !(doc ? doc->HasParseError() : d.HasParseError());
-}
-
-bool valid_utf8(const char *s) {
-  rapidjson::StringStream in(s);
-  rapidjson::StringBuffer out;
-  while (in.Peek() != '\0')
-    if (!rapidjson::UTF8<>::Validate(in, out)) return false;
-  return true;
-}
-
 // What one call answered, and the events of a streamed one.
 struct outcome {
   std::string reply;

@@ -16,20 +16,6 @@ namespace {
 const std::string kPayload = "x'];DROP TABLE victim;--";
 const std::string kRun = "DROP TABLE victim";
 
-bool valid_json(const std::string &text) {
-  rapidjson::Document d;
-  d.Parse<rapidjson::kParseValidateEncodingFlag>(text.c_str(), text.size());
-  return !d.HasParseError();
-}
-
-bool valid_utf8(const char *s) {
-  rapidjson::StringStream in(s);
-  rapidjson::StringBuffer out;
-  while (in.Peek() != '\0')
-    if (!rapidjson::UTF8<>::Validate(in, out)) return false;
-  return true;
-}
-
 std::string replaced(std::string s, const std::string &from, const std::string &to) {
   for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
     s.replace(at, from.size(), to);

@@ -38,6 +38,24 @@ inline Reply take(char *p) {
   return r;
 }
 
+// True when text is one strict JSON value with valid UTF-8; the parsed
+// document goes to doc when given.
+inline bool valid_json(const std::string &text, rapidjson::Document *doc = nullptr) {
+  rapidjson::Document d;
+  d.Parse<rapidjson::kParseValidateEncodingFlag>(text.c_str(), text.size());
+  const bool ok = !d.HasParseError();
+  if (doc) doc->Swap(d);
+  return ok;
+}
+
+inline bool valid_utf8(const char *s) {
+  rapidjson::StringStream in(s);
+  rapidjson::StringBuffer out;
+  while (in.Peek() != '\0')
+    if (!rapidjson::UTF8<>::Validate(in, out)) return false;
+  return true;
+}
+
 // The compact JSON text of a value, for exact comparisons.
 inline std::string json(const rapidjson::Value &v) {
   rapidjson::StringBuffer sb;
@@ -120,4 +138,6 @@ using qvtest::Reply;
 using qvtest::ServerTest;
 using qvtest::session_batches;
 using qvtest::statement;
+using qvtest::valid_json;
+using qvtest::valid_utf8;
 using qvtest::take;
